@@ -1,0 +1,34 @@
+#include "settings/configure_database.h"
+
+#include <string>
+
+namespace {
+
+struct field_dialogue {
+  text_id prompt;
+  text_id label;
+  std::string backup_settings::*field;
+};
+
+const field_dialogue kFields[] = {
+    {text_id::prompt_server_address, text_id::label_server_address,
+     &backup_settings::server_address},
+    {text_id::prompt_db_user, text_id::label_db_user, &backup_settings::db_user},
+    {text_id::prompt_db_password, text_id::label_db_password, &backup_settings::db_password},
+    {text_id::prompt_db_name, text_id::label_db_name, &backup_settings::db_name},
+    {text_id::prompt_save_dir, text_id::label_save_dir, &backup_settings::save_dir},
+    {text_id::prompt_save_file_name, text_id::label_save_file_name,
+     &backup_settings::save_file_name},
+};
+
+}  // namespace
+
+bool configure_database(console& con, backup_settings& settings) {
+  for (const field_dialogue& f : kFields) {
+    print_line(con, f.prompt);
+    if (!read_word(con, &(settings.*f.field))) return false;
+  }
+  print_line(con, text_id::settings_heading);
+  for (const field_dialogue& f : kFields) print_line(con, f.label, settings.*f.field);
+  return true;
+}

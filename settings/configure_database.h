@@ -1,0 +1,13 @@
+// The dialogue of menu item 1: the connection details and where the dump goes.
+#ifndef AUTODUMP_SETTINGS_CONFIGURE_DATABASE_H_
+#define AUTODUMP_SETTINGS_CONFIGURE_DATABASE_H_
+
+#include "settings/backup_settings.h"
+#include "shell/console.h"
+
+// Asks for the six text fields one word each, stores every answer as soon as it
+// is read, then shows them all. Returns false when the input ended before the
+// last answer; the fields answered until then keep their new values.
+bool configure_database(console& con, backup_settings& settings);
+
+#endif  // AUTODUMP_SETTINGS_CONFIGURE_DATABASE_H_

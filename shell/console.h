@@ -1,0 +1,44 @@
+// The console routines that every dialogue prints and reads with.
+#ifndef AUTODUMP_SHELL_CONSOLE_H_
+#define AUTODUMP_SHELL_CONSOLE_H_
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "shell/texts.h"
+
+struct console {
+  std::istream& in;
+  std::ostream& out;
+  text_encoding encoding;
+  // Whether `out` is a terminal, the only place escape sequences may go.
+  bool is_terminal;
+};
+
+// Writes `line` and a line feed, then flushes, so that every line is on the
+// screen before anything slow happens.
+void print_line(console& con, std::string_view line);
+void print_line(console& con, text_id id);
+// A label and its value back to back on one line.
+void print_line(console& con, text_id label, std::string_view value);
+
+// Reads the next word: skips blank, tab, line feed, vertical tab, form feed and
+// carriage return, then takes the bytes up to the next of these. Bytes from
+// 0x80 up always belong to a word, so GBK and UTF-8 text is never split. The
+// rest of the line stays pending. Returns false at the end of the input.
+bool read_word(console& con, std::string* word);
+
+enum class read_status { ok, not_a_number, end_of_input };
+
+// Reads the next word and takes it as a decimal integer with an optional sign.
+// A word that is anything else, or does not fit 32 bits, is consumed all the
+// same and gives not_a_number.
+read_status read_int(console& con, int32_t* value);
+
+// Clears a terminal; writes nothing when the output is a pipe or a file.
+void clear_screen(console& con);
+
+#endif  // AUTODUMP_SHELL_CONSOLE_H_

@@ -1,0 +1,22 @@
+#include <cstdlib>
+#include <iostream>
+
+#include "backup/scheduler.h"
+#include "platform/platform.h"
+#include "settings/backup_settings.h"
+#include "shell/console.h"
+#include "shell/main_menu.h"
+
+namespace {
+
+// The one record for the whole run, with its defaults before main starts.
+backup_settings g_settings;
+
+}  // namespace
+
+int main() {
+  console con{std::cin, std::cout, encoding_for_codeset(console_codeset()), stdout_is_terminal()};
+  int status = run_main_menu(con, g_settings,
+                             [&con] { run_auto_backup(con, g_settings, system_backup_env()); });
+  std::exit(status);
+}

@@ -1,0 +1,50 @@
+// Every text that autodump prints, in one table, in the two encodings it can
+// write: UTF-8 and GBK (code page 936).
+#ifndef AUTODUMP_SHELL_TEXTS_H_
+#define AUTODUMP_SHELL_TEXTS_H_
+
+#include <string_view>
+
+enum class text_encoding { utf8, gbk };
+
+enum class text_id {
+  menu_title,
+  menu_item_1,
+  menu_item_2,
+  menu_item_3,
+  menu_item_4,
+  menu_prompt,
+  interval_question,
+  interval_done,
+  interval_refused,
+  input_ended,
+  prompt_server_address,
+  prompt_db_user,
+  prompt_db_password,
+  prompt_db_name,
+  prompt_save_dir,
+  prompt_save_file_name,
+  settings_heading,
+  label_server_address,
+  label_db_user,
+  label_db_password,
+  label_db_name,
+  label_save_dir,
+  label_save_file_name,
+  progress_label,
+  backup_started,
+  backup_done,
+  backup_done_in_dir,
+  backup_failed,
+  backup_not_saved,
+  count
+};
+
+// The bytes of `id` in `encoding`.
+std::string_view text(text_id id, text_encoding encoding);
+
+// GBK for a locale whose character set is GBK or one of its relatives,
+// UTF-8 for every other (and for an unknown one).
+text_encoding encoding_for_codeset(std::string_view codeset);
+
+#endif  // AUTODUMP_SHELL_TEXTS_H_

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs the real executable with piped input and compares what it prints, byte
+# for byte, with the dialogue the operator must see.
+set -u
+autodump=$1
+failures=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+menu='============mysql自动备份程序===============
+============1 设置数据库信息===============
+============2 启动自动备份===============
+============3 退出程序===============
+============4 设置备份时长，单位：天，默认是1天，就是每天备份一次===============
+'
+prompt='请输入以上对应的数字开始使用
+'
+question='输入一个整数天数，不支持小数，也就是说最低就是1天一备份
+'
+refused='天数必须是1到24855之间的整数，请重新输入
+'
+ended='输入已结束，程序退出
+'
+settings_prompts='请输入服务器地址
+请输入数据库账号
+请输入数据库密码
+请输入数据库名
+请输入要保存的盘符，比如：D:/bak/ 结尾要带上斜杠
+请输入要保存的文件名，比如：test 这里只输入名字不要加后缀
+'
+
+# expect NAME INPUT STATUS OUTPUT [LOCALE]
+expect() {
+  local name=$1 input=$2 status=$3 output=$4 locale=${5:-C.UTF-8}
+  printf '%s' "$input" | LC_ALL=$locale timeout 5 "$autodump" > "$work/out" 2>&1
+  local got=$?
+  if [ "$locale" = zh_CN.GBK ]; then
+    printf '%s' "$output" | iconv -f UTF-8 -t GBK > "$work/expected"
+  else
+    printf '%s' "$output" > "$work/expected"
+  fi
+  if [ "$got" != "$status" ] || ! cmp -s "$work/out" "$work/expected"; then
+    echo "FAIL: $name (exit status $got, expected $status)"
+    diff <(od -c "$work/expected") <(od -c "$work/out") | head -20
+    failures=$((failures + 1))
+  else
+    echo "ok: $name"
+  fi
+}
+
+expect "choice 3 ends at once" $'3\n1\n' 0 "$menu$prompt"
+expect "other numbers and words ask again" $'0\n5\n-1\nabc\n2x\n99999999999\n3\n' 0 \
+  "$menu$prompt$prompt$prompt$prompt$prompt$prompt$prompt"
+expect "empty lines print nothing" $'\n\n  \n3\n' 0 "$menu$prompt"
+expect "typed-ahead interval" $'4 3\n3\n' 0 "$menu$prompt$question设置完毕
+$menu$prompt"
+expect "interval refused until in range" $'4\n0\nx\n24856\n1.5\n24855\n3\n' 0 \
+  "$menu$prompt$question$refused$question$refused$question$refused$question$refused$question设置完毕
+$menu$prompt"
+expect "six answers on one line, then a choice" \
+  $'1 127.0.0.1 root p$a&s!\'"`w 数据库 D:/bak test 3\n' 0 \
+  "$menu$prompt$settings_prompts当前数据库配置是：
+服务器地址：127.0.0.1
+数据库用户名：root
+数据库密码：p\$a&s!'\"\`w
+数据库名：数据库
+保存的盘符：D:/bak
+保存的文件名：test
+$menu$prompt"
+expect "second settings run replaces all six" $'1\na\nb\nc\nd\ne\nf\n1 g h i j k l\n3' 0 \
+  "$menu$prompt${settings_prompts}当前数据库配置是：
+服务器地址：a
+数据库用户名：b
+数据库密码：c
+数据库名：d
+保存的盘符：e
+保存的文件名：f
+$menu$prompt${settings_prompts}当前数据库配置是：
+服务器地址：g
+数据库用户名：h
+数据库密码：i
+数据库名：j
+保存的盘符：k
+保存的文件名：l
+$menu$prompt"
+expect "end of input at the menu" '' 0 "$menu$prompt$ended"
+expect "end of input at the interval question" $'4\nabc\n' 1 "$menu$prompt$question$refused$question$ended"
+expect "end of input inside the settings dialogue" $'1 host user pass' 1 \
+  "$menu$prompt请输入服务器地址
+请输入数据库账号
+请输入数据库密码
+请输入数据库名
+$ended"
+
+if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
+  expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK
+  expect "GBK answers are kept byte for byte" "1 h u p $(printf '库' | iconv -t GBK) d f" 0 \
+    "$menu$prompt$settings_prompts当前数据库配置是：
+服务器地址：h
+数据库用户名：u
+数据库密码：p
+数据库名：库
+保存的盘符：d
+保存的文件名：f
+$menu$prompt$ended" zh_CN.GBK
+else
+  echo "FAIL: locale zh_CN.GBK is missing (the test command sets it up)"
+  failures=$((failures + 1))
+fi
+
+echo "dialogue: $failures failed"
+[ "$failures" -eq 0 ]
