@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages cmake make g++ libgtest-dev locales mariadb-server mariadb-client faketime
+ensure_packages cmake make g++ libgtest-dev locales procps mariadb-server mariadb-client faketime
 ensure_gbk_locale
 
 jobs=$(nproc)

@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# Runs the real autodump, unchanged, under faketime (a day passes in about a
+# second) against a MariaDB server of its own, and proves that its dumps restore
+# to the same data and that no failure costs the last good dump.
+set -u
+autodump=$(realpath "$1")
+work=$(mktemp -d /tmp/autodump_backup.XXXXXX)
+cd "$work"
+failures=0
+server_pid=
+app_pid=
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# --- the server -------------------------------------------------------------
+
+PATH=$PATH:/usr/sbin
+if [ "$(id -u)" -eq 0 ]; then run_as=root; else run_as=$(id -un); fi
+export MYSQL_TCP_PORT
+for MYSQL_TCP_PORT in $(seq 34306 34406); do
+  (exec 3<> "/dev/tcp/127.0.0.1/$MYSQL_TCP_PORT") 2> /dev/null || break
+done
+
+sql() { mariadb --no-defaults --default-character-set=utf8mb4 -S "$work/server.sock" -uroot "$@"; }
+
+start_server() {
+  mariadbd --no-defaults --datadir="$work/data" --socket="$work/server.sock" \
+    --port="$MYSQL_TCP_PORT" --bind-address=127.0.0.1 --user="$run_as" --skip-log-bin \
+    --innodb-buffer-pool-size=256M --log-error="$work/server.log" --pid-file="$work/server.pid" \
+    2>> "$work/server.log" &
+  server_pid=$!
+  for _ in $(seq 300); do
+    sql -e 'SELECT 1' > /dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "the test server did not start:"; tail -20 "$work/server.log"
+  exit 1
+}
+
+stop_server() {
+  [ -n "$server_pid" ] || return 0
+  kill "${1:--TERM}" "$server_pid" 2> /dev/null
+  wait "$server_pid" 2> /dev/null
+  server_pid=
+}
+
+stop_autodump() {
+  [ -n "$app_pid" ] || return 0
+  kill -TERM -- "-$app_pid" 2> /dev/null
+  wait "$app_pid" 2> /dev/null
+  app_pid=
+}
+
+cleanup() {
+  stop_autodump
+  stop_server
+  jobs -p | xargs -r kill 2> /dev/null
+  cd / && [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+mariadb-install-db --no-defaults --datadir="$work/data" --user="$run_as" \
+  --auth-root-authentication-method=normal --skip-test-db > "$work/install.log" 2>&1 ||
+  { cat "$work/install.log"; exit 1; }
+start_server
+
+# Shell-special bytes of every kind, but no whitespace: the dialogue reads words.
+password='p$a&s!'\''"`w;|<>*~#%\x'
+sql_password=${password//\\/\\\\}
+sql_password=${sql_password//\'/\'\'}
+sql <<SQL
+CREATE USER 'dumper'@'127.0.0.1' IDENTIFIED BY '$sql_password';
+GRANT ALL ON *.* TO 'dumper'@'127.0.0.1';
+CREATE DATABASE shop CHARACTER SET utf8mb4;
+CREATE DATABASE shop_copy CHARACTER SET utf8mb4;
+USE shop;
+CREATE TABLE customers (id INT PRIMARY KEY, name VARCHAR(50), city VARCHAR(50))
+  CHARACTER SET utf8mb4;
+INSERT INTO customers VALUES (1, '张三', '北京'), (2, '李四', '上海'), (3, 'O''Brien', '广州😀');
+CREATE TABLE orders (id INT PRIMARY KEY, customer INT, note VARCHAR(100), amount DECIMAL(10,2))
+  CHARACTER SET utf8mb4;
+INSERT INTO orders SELECT seq, seq % 3 + 1, CONCAT('订单', seq, '：备份测试'), seq / 7
+  FROM seq_1_to_120000;
+CREATE TABLE empty_table (id INT) CHARACTER SET utf8mb4;
+SQL
+
+# --- the program ------------------------------------------------------------
+
+# start_autodump LOG ANSWER...: starts autodump in a process group of its own,
+# with the answers on its standard input, a day passing in about a second.
+start_autodump() {
+  local log=$1
+  shift
+  printf '%s\n' "$@" > "$work/answers"
+  setsid faketime -f '+0 x86400' "$autodump" < "$work/answers" > "$log" 2>&1 &
+  app_pid=$!
+}
+
+# wait_for LOG REGEX [SECONDS]: true once a line of LOG matches REGEX.
+wait_for() {
+  local deadline=$((SECONDS + ${3:-60}))
+  until grep -qE "$2" "$1"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+# back_up NAME LOG ANSWER...: one backup with the settings given as the six
+# answers; true when it reported success. Stops autodump after that backup.
+back_up() {
+  local name=$1 log=$2
+  shift 2
+  start_autodump "$log" 1 "$@" 2
+  if ! wait_for "$log" '^(备份完毕|备份失败)'; then
+    fail "$name: no backup reported"; tail -5 "$log"
+  fi
+  stop_autodump
+  grep -q '^备份完毕' "$log"
+}
+
+good=("127.0.0.1" dumper "$password" shop "$work/bak/" shop)
+mkdir "$work/bak"
+
+checksums() { sql -N -e "CHECKSUM TABLE $1.customers, $1.orders, $1.empty_table" | cut -f2; }
+
+# --- a dump that restores ---------------------------------------------------
+
+if back_up "first dump" "$work/first.log" "${good[@]}"; then
+  expected_line="备份完毕，备份文件存放在$work/bak/目录下的shop.sql"
+  grep -qxF "$expected_line" "$work/first.log" || fail "completion line: $(grep 备份完毕 "$work/first.log")"
+  grep -qx '现在秒：86399' "$work/first.log" || fail "the count does not start at 86399"
+  [ "$(stat -c %a "$work/bak/shop.sql")" = 600 ] || fail "a new dump is readable by others"
+  sql shop_copy < "$work/bak/shop.sql" || fail "the dump does not restore"
+  [ "$(checksums shop)" = "$(checksums shop_copy)" ] || fail "restored tables differ"
+  [ "$(sql -N -e 'SELECT COUNT(*) FROM shop_copy.orders')" = 120000 ] || fail "rows lost"
+else
+  fail "first dump failed: $(grep -v '^现在秒' "$work/first.log" | head -5)"
+fi
+[ -z "$(ls "$work/bak" | grep -v '^shop.sql$')" ] || fail "left behind: $(ls "$work/bak")"
+
+# --- the next dump replaces it, keeping its permissions ----------------------
+
+sql -e "INSERT INTO shop.customers VALUES (4, '王五', '深圳')"
+chmod 640 "$work/bak/shop.sql"
+back_up "second dump" "$work/second.log" "${good[@]}" || fail "second dump failed"
+grep -q '王五' "$work/bak/shop.sql" || fail "the second dump did not replace the first"
+[ "$(stat -c %a "$work/bak/shop.sql")" = 640 ] || fail "the dump file lost its permissions"
+cp "$work/bak/shop.sql" "$work/last_good.sql"
+
+# --- failures keep the last good dump ---------------------------------------
+
+# expect_failure NAME DUMP_FILE ANSWER...: the backup fails, says so, and leaves
+# DUMP_FILE as the last good dump left it, with nothing else beside it.
+expect_failure() {
+  local name=$1 dump=$2
+  shift 2
+  if back_up "$name" "$work/$name.log" "$@"; then
+    fail "$name: reported as success"
+  elif ! grep -qE '^备份失败，原备份文件保持不变，退出状态：[1-9][0-9]*$' "$work/$name.log"; then
+    fail "$name: no failure line"
+  fi
+  cmp -s "$dump" "$work/last_good.sql" || fail "$name: the last good dump was changed"
+  [ -z "$(ls "$(dirname "$dump")" | grep '\.part$')" ] || fail "$name: a temporary file is left"
+}
+
+wrong=("${good[@]}")
+wrong[2]="${password}x"
+expect_failure wrong_password "$work/bak/shop.sql" "${wrong[@]}"
+wrong=("${good[@]}")
+wrong[4]="$work/missing/"
+back_up missing_directory "$work/missing.log" "${wrong[@]}" && fail "missing directory: reported as success"
+grep -qE '^备份失败，原备份文件保持不变，退出状态：[1-9]' "$work/missing.log" || fail "missing directory: no failure line"
+[ ! -e "$work/missing" ] || fail "missing directory: something was created"
+
+stop_server
+expect_failure stopped_server "$work/bak/shop.sql" "${good[@]}"
+start_server
+
+# --- nothing typed runs anything else ---------------------------------------
+
+mkdir "$work/inject" "$work/inject/b&touch\${IFS}pwned_dir"
+sql <<'SQL'
+CREATE USER 'u;touch${IFS}pwned_user'@'127.0.0.1' IDENTIFIED BY '$(touch${IFS}pwned_password)';
+GRANT ALL ON *.* TO 'u;touch${IFS}pwned_user'@'127.0.0.1';
+CREATE DATABASE `s|touch${IFS}pwned_db`;
+CREATE TABLE `s|touch${IFS}pwned_db`.t (v VARCHAR(10));
+INSERT INTO `s|touch${IFS}pwned_db`.t VALUES ('injected?');
+SQL
+cd "$work/inject"
+back_up "host injection" "$work/inject_host.log" '127.0.0.1;touch${IFS}pwned_host' "${good[@]:1}" &&
+  fail "host injection: reported as success"
+back_up "injection" "$work/inject.log" 127.0.0.1 'u;touch${IFS}pwned_user' \
+  '$(touch${IFS}pwned_password)' 's|touch${IFS}pwned_db' "$work/inject/b&touch\${IFS}pwned_dir/" \
+  '`touch${IFS}pwned_file`' || fail "injection: a dump of odd names failed"
+grep -q "injected?" "$work/inject/b&touch\${IFS}pwned_dir/\`touch\${IFS}pwned_file\`.sql" ||
+  fail "injection: the dump is not where its odd name says"
+cd "$work"
+pwned=$(find "$work" -name 'pwned_*' ! -path '*/data/*' ! -name '*.sql' ! -name 'b&*')
+[ -z "$pwned" ] || fail "a typed value ran a command: $pwned"
+
+# --- an interrupt during a dump ends the program and keeps the last dump ----
+
+# wait_for_temp_file PATH MIN_BYTES: true once the dump being written is that big.
+wait_for_temp_file() {
+  local deadline=$((SECONDS + 60))
+  until [ "$(stat -c %s "$1" 2> /dev/null || echo -1)" -ge "$2" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.02
+  done
+}
+
+# A write lock held elsewhere keeps the dump waiting for as long as needed.
+sql -e 'LOCK TABLES shop.orders WRITE; SELECT SLEEP(120)' > /dev/null 2>&1 &
+locker=$!
+start_autodump "$work/interrupt.log" 1 "${good[@]}" 2
+if wait_for_temp_file "$work/bak/shop.sql.part" 0; then
+  sleep 0.5
+  kill -INT -- "-$app_pid"
+  for _ in $(seq 100); do pgrep -g "$app_pid" > /dev/null || break; sleep 0.05; done
+  if pgrep -g "$app_pid" > /dev/null; then
+    fail "interrupt: autodump goes on after Ctrl-C"
+  fi
+  grep -q '^备份' "$work/interrupt.log" && fail "interrupt: reported: $(grep '^备份' "$work/interrupt.log")"
+  cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "interrupt: the last good dump was changed"
+  [ ! -e "$work/bak/shop.sql.part" ] || fail "interrupt: a temporary file is left"
+else
+  fail "interrupt: the dump never started"
+fi
+stop_autodump
+kill "$locker" 2> /dev/null
+sql -e "KILL USER root" 2> /dev/null
+
+# --- the server lost halfway through a dump ---------------------------------
+
+sql <<'SQL'
+CREATE DATABASE big CHARACTER SET utf8mb4;
+USE big;
+CREATE TABLE padded (id INT PRIMARY KEY, pad VARCHAR(300)) CHARACTER SET utf8mb4;
+INSERT INTO padded SELECT seq, REPEAT('数据', 100) FROM seq_1_to_400000;
+SQL
+big=("${good[@]}")
+big[3]=big
+big[5]=big
+cp "$work/last_good.sql" "$work/bak/big.sql"
+start_autodump "$work/lost_server.log" 1 "${big[@]}" 2
+if wait_for_temp_file "$work/bak/big.sql.part" 20000000; then
+  stop_server -KILL
+  wait_for "$work/lost_server.log" '^备份(完毕|失败)' || fail "lost server: no backup reported"
+  grep -qE '^备份失败，原备份文件保持不变，退出状态：[1-9][0-9]*$' "$work/lost_server.log" ||
+    fail "lost server: no failure line: $(grep '^备份' "$work/lost_server.log")"
+  cmp -s "$work/bak/big.sql" "$work/last_good.sql" || fail "lost server: the last good dump was changed"
+  [ ! -e "$work/bak/big.sql.part" ] || fail "lost server: a temporary file is left"
+else
+  fail "lost server: the dump did not get going"
+fi
+stop_autodump
+
+echo "backup against a server: $failures failed"
+[ "$failures" -eq 0 ]
