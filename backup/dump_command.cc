@@ -4,13 +4,12 @@
 
 namespace {
 
-constexpr char kDumpSuffix[] = ".sql";
 constexpr char kTempSuffix[] = ".part";
 
 }  // namespace
 
 dump_paths dump_paths_for(const backup_settings& settings) {
-  std::string dump_file = settings.save_dir + settings.save_file_name + kDumpSuffix;
+  std::string dump_file = settings.save_dir + settings.save_file_name + dump_file_suffix;
   return {dump_file, dump_file + kTempSuffix};
 }
 
@@ -20,5 +19,5 @@ std::string build_dump_command(const backup_settings& settings) {
          " -p" + shell_quote(settings.db_password) +             //
          " " + shell_quote(settings.db_name) +                   //
          " > " + shell_quote(settings.save_dir) + shell_quote(settings.save_file_name) +
-         kDumpSuffix + kTempSuffix;
+         dump_file_suffix + kTempSuffix;
 }

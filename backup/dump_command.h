@@ -6,6 +6,9 @@
 
 #include "settings/backup_settings.h"
 
+// What the dump file's name always ends in.
+constexpr char dump_file_suffix[] = ".sql";
+
 struct dump_paths {
   std::string dump_file;  // save_dir + save_file_name + ".sql"
   // Where a dump is written until it has succeeded; beside the dump file, so

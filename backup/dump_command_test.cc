@@ -9,6 +9,7 @@
 
 #include "backup/shell_quote.h"
 #include "platform/platform.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -57,16 +58,10 @@ const char* const kAwkwardValues[] = {
 class DumpCommandThroughShell : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("autodump_quote_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     // Stands in for mysqldump: writes each argument it gets, ended by a NUL.
     std::ofstream(dir_ / "mysqldump") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\000' \"$a\"; done\n";
     fs::permissions(dir_ / "mysqldump", fs::perms::owner_all);
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs the dump command of `s` with the stand-in, and returns what it got.
   std::vector<std::string> arguments_received(const backup_settings& s) {
     command_result ran = run_command("PATH=" + shell_quote(dir_.string()) + ":\"$PATH\"; cd " +
@@ -81,7 +76,8 @@ class DumpCommandThroughShell : public ::testing::Test {
     return args;
   }
 
-  fs::path dir_;
+  temp_dir temp_;
+  const fs::path& dir_ = temp_.path;
 };
 
 TEST_F(DumpCommandThroughShell, EveryValueReachesTheDumpToolAsTyped) {

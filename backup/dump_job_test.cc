@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "backup/shell_quote.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -16,13 +17,8 @@ namespace fs = std::filesystem;
 class DumpJob : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("autodump_job_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     paths_ = {(dir_ / "db.sql").string(), (dir_ / "db.sql.part").string()};
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // A command that writes `content` where the dump goes, then runs `then`.
   std::string writing(const std::string& content, const std::string& then = "true") {
@@ -38,7 +34,8 @@ class DumpJob : public ::testing::Test {
     return fs::status(path).permissions() & fs::perms::mask;
   }
 
-  fs::path dir_;
+  temp_dir temp_;
+  const fs::path& dir_ = temp_.path;
   dump_paths paths_;
 };
 

@@ -13,7 +13,7 @@ void report(console& con, const backup_settings& settings, const dump_result& re
     std::string line(text(text_id::backup_done, con.encoding));
     line += settings.save_dir;
     line += text(text_id::backup_done_in_dir, con.encoding);
-    line += settings.save_file_name + ".sql";
+    line += settings.save_file_name + dump_file_suffix;
     print_line(con, line);
   }
 }
