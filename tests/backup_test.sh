@@ -4,6 +4,7 @@
 # to the same data and that no failure costs the last good dump.
 set -u
 autodump=$(realpath "$1")
+# KEEP=1 keeps the work directory (logs, dumps, server data) for a look afterwards.
 work=$(mktemp -d /tmp/autodump_backup.XXXXXX)
 cd "$work"
 failures=0
