@@ -12,6 +12,9 @@ bool is_whitespace(int byte) {
 }  // namespace
 
 void print_line(console& con, std::string_view line) {
+  // A write that failed (a full disk under a log file) must not silence the
+  // lines after it: the stream would otherwise refuse every later write.
+  con.out.clear();
   con.out << line << '\n';
   con.out.flush();
 }

@@ -78,6 +78,13 @@ TEST(PrintLine, WritesLabelAndValueBackToBackOnOneLine) {
   EXPECT_EQ(f.out.str(), "数据库密码：p$'w\nplain\n");
 }
 
+TEST(PrintLine, AFailedWriteDoesNotSilenceTheLinesAfterIt) {
+  console_fixture f("");
+  f.out.setstate(std::ios::badbit);
+  print_line(f.con, "after a full disk");
+  EXPECT_EQ(f.out.str(), "after a full disk\n");
+}
+
 TEST(ClearScreen, WritesEscapesToATerminalOnly) {
   console_fixture terminal("", true);
   clear_screen(terminal.con);
