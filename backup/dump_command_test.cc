@@ -28,16 +28,30 @@ backup_settings example_settings() {
 
 TEST(DumpCommand, JoinsThePiecesWithNothingBetween) {
   backup_settings s = example_settings();
-  std::string command = build_dump_command(s);
-  EXPECT_EQ(command, "mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
+  dump_command command = build_dump_command(s);
+  EXPECT_EQ(command.shell_line,
+            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
+  EXPECT_EQ(command.arguments,
+            (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "shop"}));
   s.db_password = "changed";
-  EXPECT_EQ(command, "mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
+  EXPECT_EQ(command.shell_line,
+            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
 
-  EXPECT_EQ(build_dump_command(backup_settings{}), "mysqldump -h -u -p  > .sql.part");
+  EXPECT_EQ(build_dump_command(backup_settings{}).shell_line, "exec mysqldump -h -u -p  > .sql.part");
 
   s.save_dir = "/var/bak";
   EXPECT_EQ(dump_paths_for(s).dump_file, "/var/baktest.sql");
   EXPECT_EQ(dump_paths_for(s).temp_file, "/var/baktest.sql.part");
+}
+
+TEST(DumpCommand, ADatabaseNameLikeAnOptionComesAfterTwoHyphens) {
+  backup_settings s = example_settings();
+  s.db_name = "--help";
+  dump_command command = build_dump_command(s);
+  EXPECT_EQ(command.shell_line,
+            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 -- --help > /var/bak/test.sql.part");
+  EXPECT_EQ(command.arguments, (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot",
+                                                         "-pSecret_1", "--", "--help"}));
 }
 
 TEST(ShellQuote, LeavesOrdinaryValuesAsTyped) {
@@ -64,9 +78,12 @@ class DumpCommandThroughShell : public ::testing::Test {
   }
   // Runs the dump command of `s` with the stand-in, and returns what it got.
   std::vector<std::string> arguments_received(const backup_settings& s) {
-    command_result ran = run_command("PATH=" + shell_quote(dir_.string()) + ":\"$PATH\"; cd " +
-                                     shell_quote(dir_.string()) + " && " + build_dump_command(s));
-    EXPECT_EQ(ran.exit_status, 0);
+    dump_command command = build_dump_command(s);
+    command.shell_line = "PATH=" + shell_quote(dir_.string()) + ":\"$PATH\"; cd " +
+                         shell_quote(dir_.string()) + " && " + command.shell_line;
+    hold_ending_signals();
+    EXPECT_EQ(run_dump_tool(command, temp_file{}), 0);
+    release_ending_signals();
     std::ifstream dump(dir_ / dump_paths_for(s).temp_file, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(dump)), std::istreambuf_iterator<char>());
     std::vector<std::string> args;
@@ -84,10 +101,10 @@ TEST_F(DumpCommandThroughShell, EveryValueReachesTheDumpToolAsTyped) {
   for (const char* value : kAwkwardValues) {
     backup_settings s;
     s.server_address = s.db_user = s.db_password = s.db_name = s.save_file_name = value;
-    EXPECT_EQ(arguments_received(s),
-              (std::vector<std::string>{std::string("-h") + value, std::string("-u") + value,
-                                        std::string("-p") + value, value}))
-        << value;
+    std::vector<std::string> expected = {std::string("-h") + value, std::string("-u") + value,
+                                         std::string("-p") + value, value};
+    if (value[0] == '-') expected.insert(expected.end() - 1, "--");
+    EXPECT_EQ(arguments_received(s), expected) << value;
     EXPECT_TRUE(fs::exists(dir_ / (std::string(value) + ".sql.part"))) << value;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2)
         << "something besides the dump was created for " << value;
