@@ -1,17 +1,35 @@
 #include "backup/dump_job.h"
 
-#include "platform/platform.h"
+namespace {
 
-dump_result run_dump(const std::string& command, const dump_paths& paths) {
-  // The shell's redirection keeps the permission bits of the file it truncates.
-  create_private_file(paths.temp_file, paths.dump_file);
-  command_result ran = run_command(command);
-  if (ran.held_signal != 0) {
-    remove_file(paths.temp_file);
-    end_by_signal(ran.held_signal);
+dump_result claim_and_dump(const dump_command& command, const dump_paths& paths) {
+  temp_file temp;
+  std::string error;
+  switch (claim_temp_file(paths.temp_file, &temp, &error)) {
+    case claim_status::busy:
+      return {dump_outcome::busy};
+    case claim_status::failed:
+      return {dump_outcome::not_saved, 0, error};
+    case claim_status::claimed:
+      break;
   }
-  dump_result result{ran.exit_status, ""};
-  if (result.exit_status == 0) result.save_error = replace_file(paths.temp_file, paths.dump_file);
-  if (!result.succeeded()) remove_file(paths.temp_file);
+  int status = run_dump_tool(command, temp);
+  if (status != 0) {
+    discard_temp_file(&temp);
+    return {dump_outcome::tool_failed, status};
+  }
+  error = put_in_place(&temp, paths.dump_file);
+  if (error.empty()) return {dump_outcome::saved};
+  discard_temp_file(&temp);
+  return {dump_outcome::not_saved, 0, error};
+}
+
+}  // namespace
+
+dump_result run_dump(const dump_command& command, const dump_paths& paths) {
+  if (holds_nul_byte(command)) return {dump_outcome::not_saved, 0, nul_byte_error()};
+  hold_ending_signals();
+  dump_result result = claim_and_dump(command, paths);
+  if (int signal = release_ending_signals()) end_by_signal(signal);
   return result;
 }

@@ -1,4 +1,4 @@
-// One backup: the dump command run, and its output put in place of the last
+// One backup: the dump tool run, and its output put in place of the last
 // dump only when it succeeded.
 #ifndef AUTODUMP_BACKUP_DUMP_JOB_H_
 #define AUTODUMP_BACKUP_DUMP_JOB_H_
@@ -7,20 +7,25 @@
 
 #include "backup/dump_command.h"
 
-struct dump_result {
-  int exit_status;  // of the command; 0 when it succeeded
-  // Set when the command succeeded but its output could not replace the dump
-  // file: the OS's description of what failed.
-  std::string save_error;
-
-  bool succeeded() const { return exit_status == 0 && save_error.empty(); }
+enum class dump_outcome {
+  saved,        // the new dump is in place
+  tool_failed,  // the dump tool ended with a status other than 0
+  not_saved,    // the dump could not be written or put in place
+  busy,         // another program is writing the same dump file
 };
 
-// Runs `command`, which must write the dump to paths.temp_file. On success the
-// dump replaces paths.dump_file; otherwise the dump file stays as it was. No
-// temporary file remains either way. A new dump file is readable by its owner
-// only; an existing one keeps its permissions. An interrupt that arrives
-// meanwhile ends the process, after the temporary file has been removed.
-dump_result run_dump(const std::string& command, const dump_paths& paths);
+struct dump_result {
+  dump_outcome outcome;
+  int exit_status = 0;  // of the dump tool, when it ran
+  std::string error{};  // not_saved: the OS's description of what failed
+};
+
+// Runs `command`, which must write the dump to paths.temp_file, and puts the
+// dump in place of paths.dump_file only when the tool succeeded; otherwise the
+// dump file stays as it was. No temporary file remains either way, and nothing
+// of another program's backup to the same file is touched. A signal that ends
+// the program meanwhile ends the dump tool too, then, once the temporary file
+// is gone, the program.
+dump_result run_dump(const dump_command& command, const dump_paths& paths);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -5,20 +5,27 @@
 namespace {
 
 void report(console& con, const backup_settings& settings, const dump_result& result) {
-  if (result.exit_status != 0) {
-    print_line(con, text_id::backup_failed, std::to_string(result.exit_status));
-  } else if (!result.save_error.empty()) {
-    print_line(con, text_id::backup_not_saved, result.save_error);
-  } else {
-    std::string line(text(text_id::backup_done, con.encoding));
-    line += settings.save_dir;
-    line += text(text_id::backup_done_in_dir, con.encoding);
-    line += settings.save_file_name + dump_file_suffix;
-    print_line(con, line);
+  switch (result.outcome) {
+    case dump_outcome::tool_failed:
+      print_line(con, text_id::backup_failed, std::to_string(result.exit_status));
+      return;
+    case dump_outcome::not_saved:
+      print_line(con, text_id::backup_not_saved, result.error);
+      return;
+    case dump_outcome::busy:
+      print_line(con, text_id::backup_busy);
+      return;
+    case dump_outcome::saved:
+      break;
   }
+  std::string line(text(text_id::backup_done, con.encoding));
+  line += settings.save_dir;
+  line += text(text_id::backup_done_in_dir, con.encoding);
+  line += settings.save_file_name + dump_file_suffix;
+  print_line(con, line);
 }
 
-void back_up(console& con, backup_settings& settings, const std::string& command,
+void back_up(console& con, backup_settings& settings, const dump_command& command,
              const dump_paths& paths, const backup_env& env) {
   print_line(con, text_id::backup_started);
   dump_result result = env.run_dump(command, paths);
@@ -31,7 +38,7 @@ void back_up(console& con, backup_settings& settings, const std::string& command
 backup_env system_backup_env() { return {[] { sleep_milliseconds(1000); }, run_dump}; }
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {
-  const std::string command = build_dump_command(settings);
+  const dump_command command = build_dump_command(settings);
   const dump_paths paths = dump_paths_for(settings);
   int32_t clear_tick_count = 0;
   for (;;) {

@@ -14,7 +14,7 @@
 // tick without sleeping or dumping.
 struct backup_env {
   std::function<void()> sleep_one_second;
-  std::function<dump_result(const std::string& command, const dump_paths& paths)> run_dump;
+  std::function<dump_result(const dump_command& command, const dump_paths& paths)> run_dump;
 };
 
 // The real clock and the real dump.

@@ -19,13 +19,13 @@ class Scheduler : public ::testing::Test {
   }
 
   // Runs the scheduler for `ticks` ticks; every dump ends with `result`.
-  void run(int ticks, dump_result result = {0, ""}) {
+  void run(int ticks, dump_result result = {dump_outcome::saved}) {
     int sleeps = 0;
     backup_env env{[&] {
                      if (++sleeps == ticks) throw stop_ticking{};
                    },
-                   [&](const std::string& command, const dump_paths& paths) {
-                     commands_.push_back(command);
+                   [&](const dump_command& command, const dump_paths& paths) {
+                     commands_.push_back(command.shell_line);
                      dump_ticks_.push_back(sleeps + 1);
                      EXPECT_EQ(paths.dump_file, "/bak/shop.sql");
                      return result;
@@ -59,7 +59,7 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
   const int interval = 2 * 86400;
   run(interval + 1);
   ASSERT_EQ(dump_ticks_, std::vector<int>{interval});
-  EXPECT_EQ(commands_[0], build_dump_command(settings_));
+  EXPECT_EQ(commands_[0], build_dump_command(settings_).shell_line);
 
   std::string expected;
   for (int tick = 1; tick <= interval + 1; ++tick) {
@@ -89,16 +89,21 @@ TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
   settings_.countdown_seconds = 1;
-  run(2, {2, ""});
+  run(2, {dump_outcome::tool_failed, 2});
   EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n现在秒：86399\n");
 
   out_.str("");
   settings_.countdown_seconds = 1;
-  run(1, {0, "/bak/shop.sql: No space left on device"});
+  run(1, {dump_outcome::not_saved, 0, "/bak/shop.sql: No space left on device"});
   EXPECT_EQ(out_.str(),
             "现在秒：0\n开始执行备份。。\n"
             "备份失败，原备份文件保持不变，新备份无法保存：/bak/shop.sql: No space left on device\n");
   EXPECT_EQ(settings_.countdown_seconds, 86400);
+
+  out_.str("");
+  settings_.countdown_seconds = 1;
+  run(1, {dump_outcome::busy});
+  EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，另一个程序正在备份到同一文件\n");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #ifndef AUTODUMP_PLATFORM_PLATFORM_H_
 #define AUTODUMP_PLATFORM_PLATFORM_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // True when standard output is a terminal that understands escape sequences.
 bool stdout_is_terminal();
@@ -15,35 +17,68 @@ std::string console_codeset();
 // Suspends the thread for the given time.
 void sleep_milliseconds(int milliseconds);
 
-struct command_result {
-  // The command's exit status, or 128 + the signal number when a signal ended it.
-  int exit_status;
-  // An interrupt or termination signal that reached this process while the
-  // command ran, 0 if none. It has been held back so that the caller can tidy
-  // up before passing it on with end_by_signal().
-  int held_signal;
-};
+// --- Ending signals -----------------------------------------------------------
+//
+// From hold_ending_signals() until release_ending_signals(), the signals with
+// which an operator or the system ends a console program (interrupt, quit,
+// hang-up, termination) do not end the process: the first one is held, and
+// passed on to a dump tool that is running meanwhile. A signal that the process
+// ignored from its start stays ignored, and is not passed on.
 
-// Runs `command` through the command processor (/bin/sh) with standard input
-// from the null device, and waits until it has ended. A held signal is also
-// passed to the command.
-command_result run_command(const std::string& command);
+void hold_ending_signals();
+// Ends the holding. Returns the first signal held meanwhile, 0 if none; the
+// caller tidies up and then passes it on with end_by_signal().
+int release_ending_signals();
 
 // Ends the process as `signal` would have ended it.
 [[noreturn]] void end_by_signal(int signal);
 
-// Creates an empty file at `path`, replacing any file left there, readable and
-// writable by the owner only, or with the permission bits of `model` when that
-// file exists. Best effort: on failure nothing is created, and a later write to
-// the path fails with the OS's own message.
-void create_private_file(const std::string& path, const std::string& model);
+// --- The dump -----------------------------------------------------------------
 
-// Flushes `from` to disk and renames it over `to` in one atomic step.
-// Returns "" on success, otherwise the OS's description of what failed; `to`
-// is then untouched.
-std::string replace_file(const std::string& from, const std::string& to);
+// The dump tool's command, in the two forms that systems need: a line for the
+// POSIX shell, which writes the output through its own redirection; and the
+// tool's arguments, its name first, for a system that starts it directly.
+struct dump_command {
+  std::string shell_line;
+  std::vector<std::string> arguments;
+};
 
-// Removes `path` if it exists.
-void remove_file(const std::string& path);
+// The file a dump is written to until it is complete: this program's alone
+// while it is claimed.
+struct temp_file {
+  std::string path;
+  std::intptr_t handle = -1;
+};
+
+enum class claim_status { claimed, busy, failed };
+
+// Creates `path` afresh, owned by this program's account, readable and
+// writable by it alone, and locks it until it is put in place or discarded.
+// A leftover at `path` that no program holds is replaced if it can be removed.
+// busy: another program holds `path`, and nothing was touched. failed: `error`
+// says why, in the OS's words, and nothing was created.
+claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error);
+
+// Runs the dump tool with standard input from the null device and standard
+// output into `output`, and waits until it has ended. Returns its exit status,
+// 128 + the signal number when a signal ended it, or 127 when it could not be
+// started. A signal held meanwhile is passed on to the tool (a second one ends
+// it at once); one held before it started keeps it from starting. Needs the
+// ending signals held.
+int run_dump_tool(const dump_command& command, const temp_file& output);
+
+// Flushes `file` to disk, gives it the permission bits of `dump_file` (without
+// set-ID and sticky bits) and, where allowed, its owner and group, then renames
+// it over `dump_file` in one step and releases it; a new dump stays readable by
+// its owner alone. Returns "" on success, otherwise the OS's description of
+// what failed: `dump_file` is then untouched and `file` still claimed.
+std::string put_in_place(temp_file* file, const std::string& dump_file);
+
+// Removes a claimed file and releases it.
+void discard_temp_file(temp_file* file);
+
+// The OS's words for a name or argument that holds a NUL byte, which no
+// system call can take.
+std::string nul_byte_error();
 
 #endif  // AUTODUMP_PLATFORM_PLATFORM_H_

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,12 +19,23 @@ namespace {
 
 // The signals with which an operator or the system ends a console program.
 constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
-constexpr int kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
 
-volatile std::sig_atomic_t g_held_signal = 0;
+// While held, the ending signals are blocked rather than caught, and taken
+// with sigwaitinfo: no handler, so no race between a check and a wait.
+sigset_t g_held_set;
+sigset_t g_saved_mask;
+struct sigaction g_saved_sigchld;
+int g_held_signal = 0;
 
-void hold_signal(int signal) {
+void note_held(int signal) {
   if (g_held_signal == 0) g_held_signal = signal;
+}
+
+// The held signal that is pending, taken without waiting; 0 if none.
+int take_pending_signal() {
+  timespec no_wait{0, 0};
+  int signal = sigtimedwait(&g_held_set, nullptr, &no_wait);
+  return signal > 0 ? signal : 0;
 }
 
 std::string describe_error(const std::string& path, int error) {
@@ -48,25 +60,67 @@ pid_t spawn_shell(const std::string& command) {
   posix_spawn_file_actions_init(&actions);
   // The scheduler never reads the console again; neither may the command.
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // The tool gets the signal mask the program had, not the one holding signals.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setsigmask(&attributes, &g_saved_mask);
   const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
   pid_t pid = -1;
-  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+  if (posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char**>(argv), environ) != 0)
     pid = -1;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
 
 int wait_for(pid_t pid) {
-  bool passed_on = false;
-  int status = 0;
+  sigset_t wake = g_held_set;
+  sigaddset(&wake, SIGCHLD);
+  int passed_on = 0;
   for (;;) {
-    if (g_held_signal != 0 && !passed_on) {
-      kill(pid, g_held_signal);
-      passed_on = true;
-    }
-    if (waitpid(pid, &status, 0) == pid) return exit_status_of(status);
-    if (errno != EINTR) return 255;
+    int status = 0;
+    pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid) return exit_status_of(status);
+    if (ended < 0 && errno != EINTR) return 255;
+    int signal = sigwaitinfo(&wake, nullptr);
+    if (signal <= 0 || signal == SIGCHLD) continue;
+    note_held(signal);
+    // A second signal says the operator will not wait for the tool to tidy up.
+    kill(pid, ++passed_on == 1 ? signal : SIGKILL);
   }
+}
+
+bool same_file(int fd, const std::string& path) {
+  struct stat opened, named;
+  return fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+enum class in_the_way { removed, busy, failed };
+
+// Something already at `path`: held by another program, or a leftover that is
+// removed if this account may.
+in_the_way remove_leftover(const std::string& path, std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return in_the_way::removed;
+  if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return in_the_way::busy;
+  }
+  // A symbolic link (ELOOP) cannot be locked, but it can still be removed.
+  if (fd < 0 && errno != ELOOP) {
+    *error = describe_error(path, errno);
+    return in_the_way::failed;
+  }
+  // Once locked, it may have been replaced by another program's claim.
+  bool still_there = fd < 0 || same_file(fd, path);
+  int removed = still_there ? unlink(path.c_str()) : 0;
+  int unlink_error = errno;
+  if (fd >= 0) close(fd);
+  if (removed == 0 || unlink_error == ENOENT) return in_the_way::removed;
+  *error = describe_error(path, unlink_error);
+  return in_the_way::failed;
 }
 
 }  // namespace
@@ -89,22 +143,29 @@ void sleep_milliseconds(int milliseconds) {
   }
 }
 
-command_result run_command(const std::string& command) {
-  // Like system(), but an interrupt is not ignored: it is held until the
-  // command has ended, so that the caller can tidy up and then end.
+void hold_ending_signals() {
   g_held_signal = 0;
-  struct sigaction hold = {};
-  hold.sa_handler = hold_signal;
-  sigemptyset(&hold.sa_mask);
-  struct sigaction saved[kEndingSignalCount];
-  for (int i = 0; i < kEndingSignalCount; ++i) sigaction(kEndingSignals[i], &hold, &saved[i]);
+  sigemptyset(&g_held_set);
+  for (int signal : kEndingSignals) {
+    struct sigaction current;
+    sigaction(signal, nullptr, &current);
+    // Blocking an ignored signal would let it be taken as held (nohup).
+    if (current.sa_handler != SIG_IGN) sigaddset(&g_held_set, signal);
+  }
+  sigset_t block = g_held_set;
+  sigaddset(&block, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &block, &g_saved_mask);
+  // An inherited "ignore SIGCHLD" would make the tool's status vanish.
+  struct sigaction by_default = {};
+  by_default.sa_handler = SIG_DFL;
+  sigaction(SIGCHLD, &by_default, &g_saved_sigchld);
+}
 
-  pid_t pid = spawn_shell(command);
-  // 127 is what the shell itself reports for a command it cannot run.
-  int exit_status = pid < 0 ? 127 : wait_for(pid);
-
-  for (int i = 0; i < kEndingSignalCount; ++i) sigaction(kEndingSignals[i], &saved[i], nullptr);
-  return {exit_status, g_held_signal};
+int release_ending_signals() {
+  for (int signal; (signal = take_pending_signal()) != 0;) note_held(signal);
+  sigaction(SIGCHLD, &g_saved_sigchld, nullptr);
+  sigprocmask(SIG_SETMASK, &g_saved_mask, nullptr);
+  return g_held_signal;
 }
 
 void end_by_signal(int signal) {
@@ -117,30 +178,66 @@ void end_by_signal(int signal) {
   _exit(128 + signal);
 }
 
-void create_private_file(const std::string& path, const std::string& model) {
-  mode_t mode = S_IRUSR | S_IWUSR;
-  struct stat existing;
-  if (stat(model.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
-  unlink(path.c_str());
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (fd < 0) return;
-  fchmod(fd, mode);  // exact bits, whatever the umask says
-  close(fd);
+claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error) {
+  // Each round either claims a fresh file or clears what is in the way; only a
+  // race with other programs doing the same makes more than two rounds.
+  for (int round = 0; round < 8; ++round) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+      bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+      if (locked && same_file(fd, path)) {
+        fchmod(fd, S_IRUSR | S_IWUSR);  // exact bits, whatever the umask says
+        *file = {path, fd};
+        return claim_status::claimed;
+      }
+      close(fd);
+      if (!locked) return claim_status::busy;
+      continue;
+    }
+    if (errno != EEXIST) {
+      *error = describe_error(path, errno);
+      return claim_status::failed;
+    }
+    switch (remove_leftover(path, error)) {
+      case in_the_way::busy:
+        return claim_status::busy;
+      case in_the_way::failed:
+        return claim_status::failed;
+      case in_the_way::removed:
+        break;
+    }
+  }
+  *error = describe_error(path, EEXIST);
+  return claim_status::failed;
 }
 
-std::string replace_file(const std::string& from, const std::string& to) {
-  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return describe_error(from, errno);
-  if (fsync(fd) != 0) {
-    int error = errno;
-    close(fd);
-    return describe_error(from, error);
+int run_dump_tool(const dump_command& command, const temp_file&) {
+  if (int signal = take_pending_signal()) {
+    note_held(signal);
+    return 128 + signal;
   }
+  pid_t pid = spawn_shell(command.shell_line);
+  // 127 is what the shell itself reports for a command it cannot run.
+  return pid < 0 ? 127 : wait_for(pid);
+}
+
+std::string put_in_place(temp_file* file, const std::string& dump_file) {
+  int fd = static_cast<int>(file->handle);
+  struct stat old;
+  if (stat(dump_file.c_str(), &old) == 0) {
+    // Owner and group first: changing them may clear permission bits.
+    if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, -1, old.st_gid) != 0) {
+      // Not allowed either: the new dump stays this account's, with the old bits.
+    }
+    fchmod(fd, old.st_mode & 0777);
+  }
+  if (fsync(fd) != 0) return describe_error(file->path, errno);
+  if (std::rename(file->path.c_str(), dump_file.c_str()) != 0) return describe_error(dump_file, errno);
   close(fd);
-  if (std::rename(from.c_str(), to.c_str()) != 0) return describe_error(to, errno);
+  file->handle = -1;
   // The new file is in place now; flushing the directory entry only guards it
   // against a power cut, and some file systems refuse fsync on directories.
-  int dir = open(directory_of(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open(directory_of(dump_file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);
     close(dir);
@@ -148,4 +245,10 @@ std::string replace_file(const std::string& from, const std::string& to) {
   return "";
 }
 
-void remove_file(const std::string& path) { unlink(path.c_str()); }
+void discard_temp_file(temp_file* file) {
+  unlink(file->path.c_str());
+  close(static_cast<int>(file->handle));
+  file->handle = -1;
+}
+
+std::string nul_byte_error() { return std::strerror(EINVAL); }

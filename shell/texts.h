@@ -37,6 +37,7 @@ enum class text_id {
   backup_done_in_dir,
   backup_failed,
   backup_not_saved,
+  backup_busy,
   count
 };
 

@@ -91,12 +91,14 @@ SQL
 # --- the program ------------------------------------------------------------
 
 # start_autodump LOG ANSWER...: starts autodump in a process group of its own,
-# with the answers on its standard input, a day passing in about a second.
+# with the answers on its standard input, a day passing in about a second, and
+# Ctrl-C and Ctrl-\ working as in a person's shell (bash ignores them in the
+# background jobs of a script).
 start_autodump() {
   local log=$1
   shift
   printf '%s\n' "$@" > "$work/answers"
-  setsid faketime -f '+0 x86400' "$autodump" < "$work/answers" > "$log" 2>&1 &
+  setsid env --default-signal=INT,QUIT faketime -f '+0 x86400' "$autodump" < "$work/answers" > "$log" 2>&1 &
   app_pid=$!
 }
 
@@ -173,7 +175,8 @@ expect_failure wrong_password "$work/bak/shop.sql" "${wrong[@]}"
 wrong=("${good[@]}")
 wrong[4]="$work/missing/"
 back_up missing_directory "$work/missing.log" "${wrong[@]}" && fail "missing directory: reported as success"
-grep -qE '^备份失败，原备份文件保持不变，退出状态：[1-9]' "$work/missing.log" || fail "missing directory: no failure line"
+grep -qE '^备份失败，原备份文件保持不变，新备份无法保存：.*: No such file or directory$' "$work/missing.log" ||
+  fail "missing directory: no failure line with the reason"
 [ ! -e "$work/missing" ] || fail "missing directory: something was created"
 
 stop_server
@@ -189,7 +192,13 @@ GRANT ALL ON *.* TO 'u;touch${IFS}pwned_user'@'127.0.0.1';
 CREATE DATABASE `s|touch${IFS}pwned_db`;
 CREATE TABLE `s|touch${IFS}pwned_db`.t (v VARCHAR(10));
 INSERT INTO `s|touch${IFS}pwned_db`.t VALUES ('injected?');
+CREATE DATABASE `-V`;
+CREATE TABLE `-V`.t (v VARCHAR(10));
+INSERT INTO `-V`.t VALUES ('dashed');
 SQL
+back_up "option-like database" "$work/dashed.log" "${good[@]:0:3}" -V "$work/bak/" dashed ||
+  fail "option-like database: backup failed"
+grep -q dashed "$work/bak/dashed.sql" || fail "option-like database: '-V' was not dumped as a database"
 cd "$work/inject"
 back_up "host injection" "$work/inject_host.log" '127.0.0.1;touch${IFS}pwned_host' "${good[@]:1}" &&
   fail "host injection: reported as success"
@@ -202,7 +211,7 @@ cd "$work"
 pwned=$(find "$work" -name 'pwned_*' ! -path '*/data/*' ! -name '*.sql' ! -name 'b&*')
 [ -z "$pwned" ] || fail "a typed value ran a command: $pwned"
 
-# --- an interrupt during a dump ends the program and keeps the last dump ----
+# --- a signal during a dump ends the dump tool and the program -------------
 
 # wait_for_temp_file PATH MIN_BYTES: true once the dump being written is that big.
 wait_for_temp_file() {
@@ -216,21 +225,31 @@ wait_for_temp_file() {
 # A write lock held elsewhere keeps the dump waiting for as long as needed.
 sql -e 'LOCK TABLES shop.orders WRITE; SELECT SLEEP(120)' > /dev/null 2>&1 &
 locker=$!
-start_autodump "$work/interrupt.log" 1 "${good[@]}" 2
-if wait_for_temp_file "$work/bak/shop.sql.part" 0; then
-  sleep 0.5
-  kill -INT -- "-$app_pid"
-  for _ in $(seq 100); do pgrep -g "$app_pid" > /dev/null || break; sleep 0.05; done
-  if pgrep -g "$app_pid" > /dev/null; then
-    fail "interrupt: autodump goes on after Ctrl-C"
+# Ctrl-C reaches the whole process group; a service manager's TERM only the program.
+for how in interrupt terminate; do
+  start_autodump "$work/$how.log" 1 "${good[@]}" 2
+  if ! wait_for_temp_file "$work/bak/shop.sql.part" 0; then
+    fail "$how: the dump never started"
+    stop_autodump
+    continue
   fi
-  grep -q '^备份' "$work/interrupt.log" && fail "interrupt: reported: $(grep '^备份' "$work/interrupt.log")"
-  cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "interrupt: the last good dump was changed"
-  [ ! -e "$work/bak/shop.sql.part" ] || fail "interrupt: a temporary file is left"
-else
-  fail "interrupt: the dump never started"
-fi
-stop_autodump
+  sleep 0.5
+  ps -eo args > "$work/processes"
+  # Its first bytes are the same in the shell's quoted form.
+  grep -qF -- "${password:0:6}" "$work/processes" && fail "$how: the password shows in the process list"
+  if [ $how = interrupt ]; then
+    kill -INT -- "-$app_pid"
+  else
+    kill -TERM "$(pgrep -g "$app_pid" -x autodump)"
+  fi
+  for _ in $(seq 100); do pgrep -g "$app_pid" > /dev/null || break; sleep 0.05; done
+  left=$(pgrep -g "$app_pid" -a)
+  [ -z "$left" ] || fail "$how: still running: $left"
+  grep -q '^备份' "$work/$how.log" && fail "$how: reported: $(grep '^备份' "$work/$how.log")"
+  cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "$how: the last good dump was changed"
+  [ ! -e "$work/bak/shop.sql.part" ] || fail "$how: a temporary file is left"
+  stop_autodump
+done
 kill "$locker" 2> /dev/null
 sql -e "KILL USER root" 2> /dev/null
 
