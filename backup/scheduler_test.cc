@@ -42,7 +42,7 @@ class Scheduler : public ::testing::Test {
 
   std::istringstream in_{"3\n"};
   std::ostringstream out_;
-  console con_{in_, out_, text_encoding::utf8, true};
+  console con_{in_, out_, text_encoding::utf8, [](std::ostream& out) { out << "[clear]"; }};
   backup_settings settings_;
   std::vector<std::string> commands_;
   std::vector<int> dump_ticks_;
@@ -66,7 +66,7 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
     int shown = tick <= interval ? interval - tick : interval - 1;
     expected += "现在秒：" + std::to_string(shown) + "\n";
     if (tick == interval) expected += "开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n";
-    if (tick % 2000 == 0) expected += "\x1b[H\x1b[2J";
+    if (tick % 2000 == 0) expected += "[clear]";
   }
   std::string output = out_.str();
   auto [differs, _] = std::mismatch(output.begin(), output.end(), expected.begin(), expected.end());
@@ -84,7 +84,7 @@ TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
   EXPECT_EQ(lines[1999], "现在秒：0");
   EXPECT_EQ(lines[2000], "开始执行备份。。");
   EXPECT_EQ(lines[2001], "备份完毕，备份文件存放在/bak/目录下的shop.sql");
-  EXPECT_EQ(lines[2002], "\x1b[H\x1b[2J现在秒：86399");
+  EXPECT_EQ(lines[2002], "[clear]现在秒：86399");
 }
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {

@@ -4,11 +4,17 @@
 #define AUTODUMP_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
-// True when standard output is a terminal that understands escape sequences.
+// True when standard output is a terminal that clear_terminal() can clear.
 bool stdout_is_terminal();
+
+// Clears the terminal that standard output shows. `out` writes to standard
+// output; it is flushed first, and gets the escape sequences where those are
+// the means.
+void clear_terminal(std::ostream& out);
 
 // The character set of the operator's locale (for example "UTF-8" or "GBK"),
 // or "" when it cannot be told. Leaves the program in the classic C locale.

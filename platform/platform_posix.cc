@@ -130,6 +130,11 @@ bool stdout_is_terminal() {
   return isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
+void clear_terminal(std::ostream& out) {
+  out << "\x1b[H\x1b[2J";
+  out.flush();
+}
+
 std::string console_codeset() {
   std::string codeset;
   if (std::setlocale(LC_CTYPE, "")) codeset = nl_langinfo(CODESET);

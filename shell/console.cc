@@ -56,7 +56,5 @@ read_status read_int(console& con, int32_t* value) {
 }
 
 void clear_screen(console& con) {
-  if (!con.is_terminal) return;
-  con.out << "\x1b[H\x1b[2J";
-  con.out.flush();
+  if (con.clear) con.clear(con.out);
 }

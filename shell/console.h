@@ -14,8 +14,9 @@ struct console {
   std::istream& in;
   std::ostream& out;
   text_encoding encoding;
-  // Whether `out` is a terminal, the only place escape sequences may go.
-  bool is_terminal;
+  // Clears the screen that `out` shows; null when `out` is not a terminal, so
+  // that pipes and files get plain lines only.
+  void (*clear)(std::ostream& out);
 };
 
 // Writes `line` and a line feed, then flushes, so that every line is on the

@@ -8,8 +8,8 @@
 namespace {
 
 struct console_fixture {
-  explicit console_fixture(const std::string& input, bool is_terminal = false)
-      : in(input), con{in, out, text_encoding::utf8, is_terminal} {}
+  explicit console_fixture(const std::string& input)
+      : in(input), con{in, out, text_encoding::utf8, nullptr} {}
   std::istringstream in;
   std::ostringstream out;
   console con;
@@ -83,15 +83,6 @@ TEST(PrintLine, AFailedWriteDoesNotSilenceTheLinesAfterIt) {
   f.out.setstate(std::ios::badbit);
   print_line(f.con, "after a full disk");
   EXPECT_EQ(f.out.str(), "after a full disk\n");
-}
-
-TEST(ClearScreen, WritesEscapesToATerminalOnly) {
-  console_fixture terminal("", true);
-  clear_screen(terminal.con);
-  EXPECT_EQ(terminal.out.str(), "\x1b[H\x1b[2J");
-  console_fixture pipe("", false);
-  clear_screen(pipe.con);
-  EXPECT_EQ(pipe.out.str(), "");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ struct menu_run {
 menu_run run_menu(const std::string& input, backup_settings settings = {}) {
   std::istringstream in(input);
   std::ostringstream out;
-  console con{in, out, text_encoding::utf8, false};
+  console con{in, out, text_encoding::utf8, nullptr};
   menu_run run;
   run.settings = settings;
   run.status = run_main_menu(con, run.settings, [&] { ++run.backups_started; });
