@@ -16,9 +16,16 @@ bool stdout_is_terminal();
 // the means.
 void clear_terminal(std::ostream& out);
 
-// The character set of the operator's locale (for example "UTF-8" or "GBK"),
-// or "" when it cannot be told. Leaves the program in the classic C locale.
+// The character set the console shows text in (for example "UTF-8" or
+// "GBK"), or "" when it cannot be told: on POSIX the operator's locale's, on
+// Windows UTF-8 for a console on code page 65001 and GBK for every other.
+// Leaves the program in the classic C locale.
 std::string console_codeset();
+
+// Keeps the console from pausing the program while the automatic backup runs:
+// a click in a Windows console window would otherwise start a selection
+// (QuickEdit) that suspends every line printed, and with it the countdown.
+void keep_console_from_pausing();
 
 // Suspends the thread for the given time.
 void sleep_milliseconds(int milliseconds);
@@ -68,9 +75,9 @@ claim_status claim_temp_file(const std::string& path, temp_file* file, std::stri
 // Runs the dump tool with standard input from the null device and standard
 // output into `output`, and waits until it has ended. Returns its exit status,
 // 128 + the signal number when a signal ended it, or 127 when it could not be
-// started. A signal held meanwhile is passed on to the tool (a second one ends
-// it at once); one held before it started keeps it from starting. Needs the
-// ending signals held.
+// started. A signal held meanwhile is passed on to the tool, or ends it (a
+// second one ends it at once); one held before it started keeps it from
+// starting. Needs the ending signals held.
 int run_dump_tool(const dump_command& command, const temp_file& output);
 
 // Flushes `file` to disk, gives it the permission bits of `dump_file` (without

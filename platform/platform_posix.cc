@@ -142,6 +142,8 @@ std::string console_codeset() {
   return codeset;
 }
 
+void keep_console_from_pausing() {}
+
 void sleep_milliseconds(int milliseconds) {
   timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {

@@ -17,7 +17,9 @@ backup_settings g_settings;
 int main() {
   console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
               stdout_is_terminal() ? clear_terminal : nullptr};
-  int status = run_main_menu(con, g_settings,
-                             [&con] { run_auto_backup(con, g_settings, system_backup_env()); });
+  int status = run_main_menu(con, g_settings, [&con] {
+    keep_console_from_pausing();
+    run_auto_backup(con, g_settings, system_backup_env());
+  });
   std::exit(status);
 }

@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
 # Runs the real executable with piped input and compares what it prints, byte
-# for byte, with the dialogue the operator must see.
+# for byte, with the dialogue the operator must see. A Windows program (.exe)
+# runs under wine and must print the same dialogue in GBK, each line ended by
+# CR LF, as a Windows console program does.
 set -u
 autodump=$1
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+case $autodump in
+  *.exe)
+    windows=1
+    run=(wine "$autodump")
+    # A server kept up for the whole suite; the first program on it starts
+    # wine's services, which would hold a captured run's output open.
+    wineserver -p30 2> /dev/null
+    wine "$autodump" < /dev/null > /dev/null 2>&1
+    ;;
+  *)
+    windows=
+    run=("$autodump")
+    ;;
+esac
 
 menu='============mysql自动备份程序===============
 ============1 设置数据库信息===============
@@ -32,9 +49,16 @@ settings_prompts='请输入服务器地址
 # expect NAME INPUT STATUS OUTPUT [LOCALE]
 expect() {
   local name=$1 input=$2 status=$3 output=$4 locale=${5:-C.UTF-8}
-  printf '%s' "$input" | LC_ALL=$locale timeout 5 "$autodump" > "$work/out" 2>&1
+  # What is typed comes in the console's encoding too.
+  if [ -n "$windows" ] && [ "$locale" != zh_CN.GBK ]; then
+    input=$(printf '%s' "$input" | iconv -f UTF-8 -t GBK; printf x)
+    input=${input%x}
+  fi
+  printf '%s' "$input" | LC_ALL=$locale timeout 10 "${run[@]}" > "$work/out" 2>&1
   local got=$?
-  if [ "$locale" = zh_CN.GBK ]; then
+  if [ -n "$windows" ]; then
+    printf '%s' "$output" | iconv -f UTF-8 -t GBK | sed 's/$/\r/' > "$work/expected"
+  elif [ "$locale" = zh_CN.GBK ]; then
     printf '%s' "$output" | iconv -f UTF-8 -t GBK > "$work/expected"
   else
     printf '%s' "$output" > "$work/expected"

@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Runs the Windows autodump.exe, unchanged, under wine on a fast clock (a day in
+# about ten seconds) with a stand-in mysqldump.exe, and proves that typed values
+# reach the tool exactly, that a failing or missing tool is a failure, and that
+# Ctrl-C during a dump ends the tool and keeps the last good dump.
+set -u
+autodump=$(realpath "$1")
+stand_in=$(realpath "$2")
+work=$(mktemp -d /tmp/autodump_windows.XXXXXX)
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+own_server=
+cleanup() {
+  jobs -p | xargs -r kill 2> /dev/null
+  [ -z "$own_server" ] || wineserver -k 2> /dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+
+# The program alone in its folder, so that the tool is found on PATH or not at all.
+mkdir "$work/app" "$work/tools" "$work/bak"
+cp "$autodump" "$work/app/"
+cp "$stand_in" "$work/tools/mysqldump.exe"
+tools_path=$(winepath -w "$work/tools")
+
+# The wine server and its services run on the normal clock (their start-up
+# timeouts would run out at once on the fast one), kept up until the end; the
+# first program starts the services, which would hold a captured run's output.
+wineserver -p 2> /dev/null && own_server=1
+( wine "$work/app/autodump.exe" < /dev/null > /dev/null 2>&1 )
+# Sleep() is timed in the program itself: a day then passes in a few seconds.
+fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
+            "FAKETIME=+0 x86400" NO_FAKE_STAT=1)
+
+# run_autodump NAME ANSWER...: starts autodump.exe with the answers on its
+# standard input; its output goes to $work/NAME.log.
+run_autodump() {
+  local name=$1
+  shift
+  printf '%s\n' "$@" > "$work/$name.answers"
+  # The ANSI code page of a Chinese Windows (936), so that GBK bytes pass through.
+  LC_ALL=zh_CN.GBK "${fast_clock[@]}" wine "$work/app/autodump.exe" < "$work/$name.answers" \
+    > "$work/$name.log" 2>&1 &
+}
+
+# log_lines NAME: what NAME's run printed, in UTF-8 without CR.
+log_lines() { iconv -f GBK -t UTF-8 "$work/$1.log" 2> /dev/null | tr -d '\r'; }
+
+# wait_for NAME REGEX [COUNT]: true once COUNT lines of NAME's log match REGEX.
+wait_for() {
+  local deadline=$((SECONDS + 120))
+  until [ "$(log_lines "$1" | grep -cE "$2")" -ge "${3:-1}" ]; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+# autodump_pids NAME: the wine processes of the run whose answers are NAME's.
+autodump_pids() { pgrep -f 'autodump\.exe' | while read -r pid; do
+  [ "$(readlink "/proc/$pid/fd/0")" = "$work/$1.answers" ] && echo "$pid"
+done; }
+
+stop() { kill $(autodump_pids "$1") 2> /dev/null; }
+
+reports() { log_lines "$1" | grep -v '^现在秒'; }
+
+# All four runs at once, a day passing in each in a few seconds.
+
+host='h"o\st\'
+user='u%PATH%^&|<>()!'
+password="$(gbk '謀')\"p\\\"a\\\\\"s%PATH%!x!^"
+database='-d"b\'
+name="b&%PATH%^!(x)$(gbk '备份')"
+bak="$(winepath -w "$work/bak")\\"
+printf -- '-h%s\0-u%s\0-p%s\0--\0%s\0' "$host" "$user" "$password" "$database" > "$work/expected"
+WINEPATH=$tools_path run_autodump hostile 1 "$host" "$user" "$password" "$database" "$bak" "$name" 2
+
+for run in failing missing interrupt; do echo "good dump" > "$work/bak/$run.sql"; done
+FAKE_DUMP_EXIT=3 WINEPATH=$tools_path run_autodump failing 1 127.0.0.1 root secret shop "$bak" failing 2
+run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
+FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
+
+# --- a failing or missing tool is a failure -----------------------------------
+
+for run in failing missing; do
+  status=3
+  [ $run = missing ] && status=127
+  if wait_for $run '^备份'; then
+    log_lines $run | grep -qx "备份失败，原备份文件保持不变，退出状态：$status" ||
+      fail "$run tool: $(reports $run)"
+  else
+    fail "$run tool: no backup reported"
+  fi
+  stop $run
+  [ "$(cat "$work/bak/$run.sql")" = "good dump" ] || fail "$run tool: the last good dump was changed"
+done
+
+# --- Ctrl-C during a dump ends the tool and keeps the last good dump ----------
+
+if wait_for interrupt '^开始执行备份'; then
+  deadline=$((SECONDS + 30))
+  until [ -s "$work/bak/interrupt.sql.part" ] || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+  kill -INT $(autodump_pids interrupt)
+  for _ in $(seq 100); do
+    [ -z "$(autodump_pids interrupt)" ] && ! pgrep -f '^mysqldump ' > /dev/null && break
+    sleep 0.1
+  done
+  [ -z "$(autodump_pids interrupt)" ] || fail "interrupt: autodump goes on"
+  pgrep -f '^mysqldump ' > /dev/null && fail "interrupt: the dump tool goes on"
+  [ "$(cat "$work/bak/interrupt.sql")" = "good dump" ] || fail "interrupt: the last good dump was changed"
+else
+  fail "interrupt: the dump never started: $(reports interrupt)"
+fi
+
+# --- typed values reach the tool exactly, two days running -------------------
+
+if wait_for hostile '^备份' 2; then
+  [ "$(log_lines hostile | grep -c '^备份完毕')" = 2 ] || fail "two days: $(reports hostile)"
+  cmp -s "$work/bak/$name.sql" "$work/expected" ||
+    fail "the tool did not get the typed values: $(od -c "$work/bak/$name.sql" | head)"
+else
+  fail "two days: not two backups: $(reports hostile)"
+fi
+stop hostile
+left=$(ls "$work/bak" | grep '\.part$')
+[ -z "$left" ] || fail "temporary files are left: $left"
+
+echo "Windows backup with a stand-in tool: $failures failed"
+[ "$failures" -eq 0 ]
