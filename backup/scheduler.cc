@@ -1,5 +1,6 @@
 #include "backup/scheduler.h"
 
+#include "backup/cadence.h"
 #include "platform/platform.h"
 
 namespace {
@@ -35,7 +36,13 @@ void back_up(console& con, backup_settings& settings, const dump_command& comman
 
 }  // namespace
 
-backup_env system_backup_env() { return {[] { sleep_milliseconds(1000); }, run_dump}; }
+backup_env system_backup_env() {
+  cadence steady{monotonic_milliseconds()};
+  return {[steady]() mutable {
+            sleep_milliseconds(wait_for_next_tick(&steady, monotonic_milliseconds()));
+          },
+          run_dump};
+}
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {
   const dump_command command = build_dump_command(settings);

@@ -17,7 +17,7 @@ struct backup_env {
   std::function<dump_result(const dump_command& command, const dump_paths& paths)> run_dump;
 };
 
-// The real clock and the real dump.
+// The real clock, ticking steadily from now, and the real dump.
 backup_env system_backup_env();
 
 // The screen is cleared after this many ticks, so that it never fills up.

@@ -28,7 +28,21 @@ std::string console_codeset();
 void keep_console_from_pausing();
 
 // Suspends the thread for the given time.
-void sleep_milliseconds(int milliseconds);
+void sleep_milliseconds(int64_t milliseconds);
+
+// Milliseconds on a clock that only moves forward, from an arbitrary start.
+int64_t monotonic_milliseconds();
+
+// Whether `directory` ("" for the current one) is a directory in which this
+// program may create files.
+bool directory_accepts_files(const std::string& directory);
+
+// Whether `path` ends in a directory separator: "/", and on Windows "\" too.
+bool ends_with_separator(const std::string& path);
+
+// Whether a backup would find the dump tool (on PATH; on Windows also in this
+// program's folder and the current folder).
+bool dump_tool_found();
 
 // --- Ending signals -----------------------------------------------------------
 //

@@ -144,10 +144,43 @@ std::string console_codeset() {
 
 void keep_console_from_pausing() {}
 
-void sleep_milliseconds(int milliseconds) {
-  timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+bool directory_accepts_files(const std::string& directory) {
+  std::string name = directory.empty() ? "." : directory;
+  struct stat st;
+  return name.find('\0') == std::string::npos && stat(name.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode) && access(name.c_str(), W_OK | X_OK) == 0;
+}
+
+bool ends_with_separator(const std::string& path) { return !path.empty() && path.back() == '/'; }
+
+bool dump_tool_found() {
+  // The shell's own search: an empty entry is the current directory, and no
+  // PATH at all means the shell's default one.
+  const char* path = std::getenv("PATH");
+  std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::string::size_type start = 0;
+  for (;;) {
+    std::string::size_type end = directories.find(':', start);
+    std::string directory = directories.substr(start, end - start);
+    std::string tool = (directory.empty() ? "." : directory) + "/mysqldump";
+    struct stat st;
+    if (stat(tool.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(tool.c_str(), X_OK) == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+void sleep_milliseconds(int64_t milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000), (milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+int64_t monotonic_milliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
 void hold_ending_signals() {

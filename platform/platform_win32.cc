@@ -219,7 +219,46 @@ void keep_console_from_pausing() {
   CloseHandle(input);
 }
 
-void sleep_milliseconds(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+bool directory_accepts_files(const std::string& directory) {
+  std::string name = directory.empty() ? "." : directory;
+  if (name.find('\0') != std::string::npos) return false;
+  DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // Only trying tells whether this account may create files there.
+  if (!ends_with_separator(name)) name += '\\';
+  name += "autodump-" + std::to_string(GetCurrentProcessId()) + ".probe";
+  HANDLE probe = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
+  return true;
+}
+
+bool ends_with_separator(const std::string& path) {
+  // The second byte of a two-byte character may be a backslash's.
+  bool separator = false;
+  for (std::string::size_type i = 0; i < path.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(path[i]);
+    separator = byte == '/' || byte == '\\';
+    if (is_lead_byte(byte)) ++i;
+  }
+  return separator;
+}
+
+bool dump_tool_found() {
+  char found[MAX_PATH];
+  return SearchPathA(nullptr, "mysqldump", ".exe", MAX_PATH, found, nullptr) > 0;
+}
+
+void sleep_milliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
+int64_t monotonic_milliseconds() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return count.QuadPart / frequency.QuadPart * 1000 +
+         count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
+}
 
 void hold_ending_signals() {
   static bool handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "backup/scheduler.h"
+#include "backup/startup_warnings.h"
 #include "platform/platform.h"
 #include "settings/backup_settings.h"
 #include "shell/console.h"
@@ -19,6 +20,7 @@ int main() {
               stdout_is_terminal() ? clear_terminal : nullptr};
   int status = run_main_menu(con, g_settings, [&con] {
     keep_console_from_pausing();
+    warn_before_backing_up(con, g_settings);
     run_auto_backup(con, g_settings, system_backup_env());
   });
   std::exit(status);

@@ -38,6 +38,10 @@ enum class text_id {
   backup_failed,
   backup_not_saved,
   backup_busy,
+  warning_no_database,
+  warning_directory_unusable,
+  warning_no_trailing_slash,
+  warning_no_dump_tool,
   count
 };
 

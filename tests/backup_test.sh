@@ -56,6 +56,7 @@ stop_autodump() {
 }
 
 cleanup() {
+  mountpoint -q "$work/small" && umount "$work/small"
   stop_autodump
   stop_server
   jobs -p | xargs -r kill 2> /dev/null
@@ -135,6 +136,7 @@ if back_up "first dump" "$work/first.log" "${good[@]}"; then
   expected_line="备份完毕，备份文件存放在$work/bak/目录下的shop.sql"
   grep -qxF "$expected_line" "$work/first.log" || fail "completion line: $(grep 备份完毕 "$work/first.log")"
   grep -qx '现在秒：86399' "$work/first.log" || fail "the count does not start at 86399"
+  grep '^警告' "$work/first.log" && fail "warnings where all is in order"
   [ "$(stat -c %a "$work/bak/shop.sql")" = 600 ] || fail "a new dump is readable by others"
   sql shop_copy < "$work/bak/shop.sql" || fail "the dump does not restore"
   [ "$(checksums shop)" = "$(checksums shop_copy)" ] || fail "restored tables differ"
@@ -178,6 +180,23 @@ back_up missing_directory "$work/missing.log" "${wrong[@]}" && fail "missing dir
 grep -qE '^备份失败，原备份文件保持不变，新备份无法保存：.*: No such file or directory$' "$work/missing.log" ||
   fail "missing directory: no failure line with the reason"
 [ ! -e "$work/missing" ] || fail "missing directory: something was created"
+
+# A dump larger than the space left on its file system.
+if [ "$(id -u)" -eq 0 ] && mkdir "$work/small" && mount -t tmpfs -o size=1m tmpfs "$work/small"; then
+  echo "an old dump" > "$work/small/shop.sql"
+  full=("${good[@]}")
+  full[4]="$work/small/"
+  if back_up full_disk "$work/full_disk.log" "${full[@]}"; then
+    fail "full disk: reported as success"
+  elif ! grep -qE '^备份失败，原备份文件保持不变，' "$work/full_disk.log"; then
+    fail "full disk: no failure line"
+  fi
+  [ "$(cat "$work/small/shop.sql")" = "an old dump" ] || fail "full disk: the last good dump was changed"
+  [ ! -e "$work/small/shop.sql.part" ] || fail "full disk: a temporary file is left"
+  umount "$work/small"
+else
+  echo "SKIPPED: full disk (needs root to mount a small file system)"
+fi
 
 stop_server
 expect_failure stopped_server "$work/bak/shop.sql" "${good[@]}"

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 case $autodump in
   *.exe)
     windows=1
-    run=(wine "$autodump")
+    run=("$(command -v wine)" "$autodump")
     # A server kept up for the whole suite; the first program on it starts
     # wine's services, which would hold a captured run's output open.
     wineserver -p30 2> /dev/null
@@ -54,7 +54,8 @@ expect() {
     input=$(printf '%s' "$input" | iconv -f UTF-8 -t GBK; printf x)
     input=${input%x}
   fi
-  printf '%s' "$input" | LC_ALL=$locale timeout 10 "${run[@]}" > "$work/out" 2>&1
+  printf '%s' "$input" |
+    LC_ALL=$locale timeout "${limit:-10}" env PATH="${path:-$PATH}" "${run[@]}" > "$work/out" 2>&1
   local got=$?
   if [ -n "$windows" ]; then
     printf '%s' "$output" | iconv -f UTF-8 -t GBK | sed 's/$/\r/' > "$work/expected"
@@ -62,6 +63,10 @@ expect() {
     printf '%s' "$output" | iconv -f UTF-8 -t GBK > "$work/expected"
   else
     printf '%s' "$output" > "$work/expected"
+  fi
+  if [ -n "${cut:-}" ]; then
+    head -c "$(stat -c %s "$work/expected")" "$work/out" > "$work/cut"
+    mv "$work/cut" "$work/out"
   fi
   if [ "$got" != "$status" ] || ! cmp -s "$work/out" "$work/expected"; then
     echo "FAIL: $name (exit status $got, expected $status)"
@@ -115,6 +120,29 @@ expect "end of input inside the settings dialogue" $'1 host user pass' 1 \
 请输入数据库密码
 请输入数据库名
 $ended"
+
+# expect_start NAME INPUT OUTPUT: as expect, for a run that starts the automatic
+# backup with no dump tool on PATH. It is stopped after two seconds of counting,
+# and compared up to its first progress line.
+expect_start() {
+  limit=2 cut=1 path=/nonexistent expect "$1" "$2" 124 "$3
+现在秒：86399
+"
+}
+no_tool='警告：找不到mysqldump，请先安装MySQL客户端工具'
+expect_start "backup started before the settings" $'2\n' "$menu$prompt警告：尚未设置数据库名，请先选择菜单1
+$no_tool"
+expect_start "backup to a missing directory without a slash" $'1 h u p d /nonexistent/dir name 2\n' \
+  "$menu$prompt$settings_prompts当前数据库配置是：
+服务器地址：h
+数据库用户名：u
+数据库密码：p
+数据库名：d
+保存的盘符：/nonexistent/dir
+保存的文件名：name
+$menu$prompt警告：保存目录不存在或无法写入：/nonexistent/dir
+警告：保存目录没有以斜杠结尾，备份文件将保存为：/nonexistent/dirname.sql
+$no_tool"
 
 if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
   expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK

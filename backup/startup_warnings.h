@@ -1,0 +1,15 @@
+// What would make every backup fail, told when the automatic backup starts
+// rather than a whole interval later.
+#ifndef AUTODUMP_BACKUP_STARTUP_WARNINGS_H_
+#define AUTODUMP_BACKUP_STARTUP_WARNINGS_H_
+
+#include "settings/backup_settings.h"
+#include "shell/console.h"
+
+// Prints one warning line for each problem found: no database name, a save
+// directory that is missing or not writable, one typed without its trailing
+// separator, no dump tool where a backup would look for it. Prints nothing
+// when all is in order. Looks at the file system; changes nothing.
+void warn_before_backing_up(console& con, const backup_settings& settings);
+
+#endif  // AUTODUMP_BACKUP_STARTUP_WARNINGS_H_
