@@ -4,11 +4,11 @@
 # to the same data and that no failure costs the last good dump.
 set -u
 autodump=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
 # KEEP=1 keeps the work directory (logs, dumps, server data) for a look afterwards.
 work=$(mktemp -d /tmp/autodump_backup.XXXXXX)
 cd "$work"
 failures=0
-server_pid=
 app_pid=
 
 fail() {
@@ -18,35 +18,7 @@ fail() {
 
 # --- the server -------------------------------------------------------------
 
-PATH=$PATH:/usr/sbin
-if [ "$(id -u)" -eq 0 ]; then run_as=root; else run_as=$(id -un); fi
-export MYSQL_TCP_PORT
-for MYSQL_TCP_PORT in $(seq 34306 34406); do
-  (exec 3<> "/dev/tcp/127.0.0.1/$MYSQL_TCP_PORT") 2> /dev/null || break
-done
-
-sql() { mariadb --no-defaults --default-character-set=utf8mb4 -S "$work/server.sock" -uroot "$@"; }
-
-start_server() {
-  mariadbd --no-defaults --datadir="$work/data" --socket="$work/server.sock" \
-    --port="$MYSQL_TCP_PORT" --bind-address=127.0.0.1 --user="$run_as" --skip-log-bin \
-    --innodb-buffer-pool-size=256M --log-error="$work/server.log" --pid-file="$work/server.pid" \
-    2>> "$work/server.log" &
-  server_pid=$!
-  for _ in $(seq 300); do
-    sql -e 'SELECT 1' > /dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "the test server did not start:"; tail -20 "$work/server.log"
-  exit 1
-}
-
-stop_server() {
-  [ -n "$server_pid" ] || return 0
-  kill "${1:--TERM}" "$server_pid" 2> /dev/null
-  wait "$server_pid" 2> /dev/null
-  server_pid=
-}
+. "$here/harness.sh"
 
 stop_autodump() {
   [ -n "$app_pid" ] || return 0
@@ -64,10 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mariadb-install-db --no-defaults --datadir="$work/data" --user="$run_as" \
-  --auth-root-authentication-method=normal --skip-test-db > "$work/install.log" 2>&1 ||
-  { cat "$work/install.log"; exit 1; }
-start_server
+create_server
 
 # Shell-special bytes of every kind, but no whitespace: the dialogue reads words.
 password='p$a&s!'\''"`w;|<>*~#%\x'
@@ -99,7 +68,7 @@ start_autodump() {
   local log=$1
   shift
   printf '%s\n' "$@" > "$work/answers"
-  setsid env --default-signal=INT,QUIT faketime -f '+0 x86400' "$autodump" < "$work/answers" > "$log" 2>&1 &
+  setsid env --default-signal=INT,QUIT "${fast_clock[@]}" "$autodump" < "$work/answers" > "$log" 2>&1 &
   app_pid=$!
 }
 

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Prints what autodump costs: its dump time against the bare dump tool's, its
+# system calls per counting tick, its memory and descriptors, its start-up
+# time and the drift of its one-second cadence. Figures, not a test: each
+# comparison is measured side by side in one run, as this machine is shared.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages cmake make g++ mariadb-server mariadb-client faketime strace procps
+cmake -S . -B build-bench -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build build-bench -j"$(nproc)" > /dev/null
+autodump=$PWD/build-bench/autodump
+
+work=$(mktemp -d /tmp/autodump_bench.XXXXXX)
+. tests/harness.sh
+load_pids=()
+cleanup() {
+  [ ${#load_pids[@]} -eq 0 ] || kill "${load_pids[@]}" 2> /dev/null
+  pkill -f "^$autodump" 2> /dev/null || true
+  stop_server
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+calc() { awk "BEGIN {print $*}"; }
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# stamped: each line that is not a progress line, after the time it arrived.
+stamped() { grep --line-buffered -v '^现在秒' | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done; }
+
+echo "autodump benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(uname -sr)"
+create_server
+
+# --- the dump: through autodump against the bare tool ---------------------------
+
+rows=250000
+sql <<SQL
+CREATE USER 'bench'@'127.0.0.1' IDENTIFIED BY 'bench';
+GRANT ALL ON *.* TO 'bench'@'127.0.0.1';
+CREATE DATABASE bench CHARACTER SET utf8mb4;
+USE bench;
+CREATE TABLE padded (id INT PRIMARY KEY, pad VARCHAR(300)) CHARACTER SET utf8mb4;
+INSERT INTO padded SELECT seq, REPEAT('数据', 100) FROM seq_1_to_$rows;
+SQL
+mkdir bak
+printf '%s\n' 1 127.0.0.1 bench bench bench "$work/bak/" bench 2 > answers
+
+# bare: mysqldump writing straight into a file, flushed to disk.
+bare() {
+  local start=$EPOCHREALTIME
+  "${fast_clock[@]}" mysqldump -h127.0.0.1 -ubench -pbench bench > bak/bare.sql
+  sync bak/bare.sql
+  calc "$EPOCHREALTIME - $start"
+}
+# through: from autodump's start line to its completion line, on the same clock.
+through() {
+  "${fast_clock[@]}" "$autodump" < answers | stamped > stamps &
+  until grep -q '备份完毕' stamps 2> /dev/null; do sleep 0.05; done
+  pkill -f "^$autodump"
+  wait
+  local start end
+  start=$(grep '开始执行备份' stamps | cut -d' ' -f1)
+  end=$(grep '备份完毕' stamps | cut -d' ' -f1)
+  calc "$end - $start"
+}
+: > ratios
+for round in 1 2 3 4 5; do
+  b=$(bare)
+  t=$(through)
+  calc "$t / $b" >> ratios
+  printf '  round %d: bare %.2f s, through autodump %.2f s\n' "$round" "$b" "$t"
+done
+printf 'dump of %d MB: through autodump / bare tool, median of 5: %.3f\n' \
+  $(($(stat -c %s bak/bench.sql) / 1000000)) "$(median < ratios)"
+
+# --- counting ----------------------------------------------------------------
+
+printf '2\n' > start_answers
+ticks=20000
+strace_fast=(strace -f -c -E "${fast_clock[1]}" -E "${fast_clock[2]}")
+"${strace_fast[@]}" -o strace_start "$autodump" \
+  < <(printf '3\n') > /dev/null
+"${strace_fast[@]}" -o strace_count "$autodump" \
+  < start_answers > count_out &
+tracer=$!
+until [ "$(grep -c '^现在秒' count_out)" -ge "$ticks" ]; do sleep 0.2; done
+pkill -f "^$autodump"
+wait "$tracer" 2> /dev/null || true
+counted=$(grep -c '^现在秒' count_out)
+calls() { awk '$NF == "total" {print $4}' "$1"; }
+printf 'system calls per counting tick (strace, %d ticks): %.2f\n' "$counted" \
+  "$(calc "($(calls strace_count) - $(calls strace_start)) / $counted")"
+
+"${fast_clock[@]}" "$autodump" < start_answers > /dev/null 2> /dev/null &
+sleep 3
+pid=$(pgrep -f "^$autodump")
+echo "peak resident memory while counting: $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status")," \
+  "open descriptors: $(ls "/proc/$pid/fd" | wc -l)"
+kill "$pid"
+
+: > starts
+for _ in $(seq 20); do
+  start=$EPOCHREALTIME
+  printf '3\n' | "$autodump" > /dev/null
+  calc "($EPOCHREALTIME - $start) * 1000" >> starts
+done
+printf 'start to menu and exit, median of 20: %.1f ms\n' "$(median < starts)"
+
+# --- the cadence on the real clock --------------------------------------------
+
+# drift: how much longer than 20 s the 20 ticks after the first one took.
+drift() {
+  "$@" "$autodump" < start_answers | while IFS= read -r line; do echo "$EPOCHREALTIME"; done |
+    head -21 > drift_stamps || true
+  pkill -f "^$autodump" || true
+  calc "($(tail -1 drift_stamps) - $(head -1 drift_stamps) - 20) * 1000"
+}
+printf 'drift over 20 ticks, idle: %.1f ms\n' "$(drift)"
+for _ in $(seq "$(nproc)"); do
+  while :; do :; done &
+  load_pids+=($!)
+done
+printf 'drift over 20 ticks, under load (nice 19, a busy loop per core): %.1f ms\n' \
+  "$(drift nice -n 19)"

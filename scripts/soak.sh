@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Ten simulated days of autodump against a private MariaDB server, a dump a
+# day on a fast clock. After each day prints whether the dump succeeded and
+# restores to the same data, and the program's resident memory and open
+# descriptors, which must stay flat.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages cmake make g++ mariadb-server mariadb-client faketime procps
+cmake -S . -B build-bench -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build build-bench -j"$(nproc)" > /dev/null
+autodump=$PWD/build-bench/autodump
+
+work=$(mktemp -d /tmp/autodump_soak.XXXXXX)
+. tests/harness.sh
+cleanup() {
+  pkill -f "^$autodump" 2> /dev/null || true
+  stop_server
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+create_server
+
+sql <<'SQL'
+CREATE USER 'soak'@'127.0.0.1' IDENTIFIED BY 'soak';
+GRANT ALL ON *.* TO 'soak'@'127.0.0.1';
+CREATE DATABASE shop CHARACTER SET utf8mb4;
+CREATE DATABASE shop_copy CHARACTER SET utf8mb4;
+USE shop;
+CREATE TABLE orders (id INT PRIMARY KEY, note VARCHAR(100)) CHARACTER SET utf8mb4;
+INSERT INTO orders SELECT seq, CONCAT('订单', seq) FROM seq_1_to_20000;
+SQL
+mkdir bak
+printf '%s\n' 1 127.0.0.1 soak soak shop "$work/bak/" shop 2 > answers
+"${fast_clock[@]}" "$autodump" < answers > log 2>&1 &
+pid=$!
+
+failed=0
+for day in $(seq 10); do
+  sql -e "INSERT INTO shop.orders VALUES ($((100000 + day)), '第${day}天')"
+  until [ "$(grep -cE '^备份(完毕|失败)' log)" -ge "$day" ]; do sleep 0.05; done
+  # A copy at once: the next day's dump may replace the file while this one is checked.
+  cp bak/shop.sql day.sql
+  result=$(grep -E '^备份(完毕|失败)' log | sed -n "${day}p" | cut -c1-12)
+  restores=no
+  if sql shop_copy < day.sql &&
+    [ "$(sql -N -e "SELECT COUNT(*) FROM shop_copy.orders WHERE id = $((100000 + day))")" = 1 ]; then
+    restores=yes
+  fi
+  [ "$restores" = yes ] && [[ $result == 备份完毕* ]] || failed=$((failed + 1))
+  printf 'day %2d: %s, restores: %s, resident memory %s kB, open descriptors %s\n' "$day" \
+    "$result" "$restores" "$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")" \
+    "$(ls "/proc/$pid/fd" | wc -l)"
+done
+echo "soak: $failed of 10 days failed"
+[ "$failed" -eq 0 ]
