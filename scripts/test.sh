@@ -2,12 +2,13 @@
 # Builds autodump and runs every test (installing what is missing): the Linux
 # program's, then the same tests that need no database server once more under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows program's,
-# cross-built with MinGW-w64 and run under wine.
+# cross-built with MinGW-w64 and run under wine; last it builds and checks the
+# release packages and runs the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages cmake make g++ libgtest-dev locales procps mariadb-server mariadb-client faketime \
-  g++-mingw-w64-x86-64-posix googletest wine wine64
+  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip
 ensure_gbk_locale
 
 jobs=$(nproc)
@@ -34,3 +35,10 @@ wineserver -w
 wineserver -p
 wine build-windows/autodump.exe < /dev/null > /dev/null 2>&1
 (cd build-windows && ctest --output-on-failure)
+
+./scripts/package.sh
+bash tests/package_test.sh
+servers_before=$(pgrep -x mariadbd || true)
+./scripts/demo.sh > /dev/null
+[ "$(pgrep -x mariadbd || true)" = "$servers_before" ] || { echo "FAIL: the demo left a server"; exit 1; }
+echo "demo: a backup that restores, nothing left running"
