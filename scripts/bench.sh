@@ -78,9 +78,9 @@ printf 'dump of %d MB: through autodump / bare tool, median of 5: %.3f\n' \
 printf '2\n' > start_answers
 ticks=20000
 strace_fast=(strace -f -c -E "${fast_clock[1]}" -E "${fast_clock[2]}")
-"${strace_fast[@]}" -o strace_start "$autodump" \
+"${strace_fast[@]}" -o strace_start "$autodump" 2> /dev/null \
   < <(printf '3\n') > /dev/null
-"${strace_fast[@]}" -o strace_count "$autodump" \
+"${strace_fast[@]}" -o strace_count "$autodump" 2> /dev/null \
   < start_answers > count_out &
 tracer=$!
 until [ "$(grep -c '^现在秒' count_out)" -ge "$ticks" ]; do sleep 0.2; done
@@ -91,7 +91,9 @@ calls() { awk '$NF == "total" {print $4}' "$1"; }
 printf 'system calls per counting tick (strace, %d ticks): %.2f\n' "$counted" \
   "$(calc "($(calls strace_count) - $(calls strace_start)) / $counted")"
 
-"${fast_clock[@]}" "$autodump" < start_answers > /dev/null 2> /dev/null &
+# On the real clock (the fast one loads a library of its own), and with no
+# descriptor inherited but the three standard ones.
+own_descriptors_only "$autodump" < start_answers > /dev/null 2> /dev/null &
 sleep 3
 pid=$(pgrep -f "^$autodump")
 echo "peak resident memory while counting: $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status")," \
@@ -110,8 +112,8 @@ printf 'start to menu and exit, median of 20: %.1f ms\n' "$(median < starts)"
 
 # drift: how much longer than 20 s the 20 ticks after the first one took.
 drift() {
-  "$@" "$autodump" < start_answers | while IFS= read -r line; do echo "$EPOCHREALTIME"; done |
-    head -21 > drift_stamps || true
+  "$@" "$autodump" < start_answers | grep --line-buffered '^现在秒' |
+    while IFS= read -r line; do echo "$EPOCHREALTIME"; done | head -21 > drift_stamps || true
   pkill -f "^$autodump" || true
   calc "($(tail -1 drift_stamps) - $(head -1 drift_stamps) - 20) * 1000"
 }

@@ -33,7 +33,7 @@ INSERT INTO orders SELECT seq, CONCAT('订单', seq) FROM seq_1_to_20000;
 SQL
 mkdir bak
 printf '%s\n' 1 127.0.0.1 soak soak shop "$work/bak/" shop 2 > answers
-"${fast_clock[@]}" "$autodump" < answers > log 2>&1 &
+own_descriptors_only "${fast_clock[@]}" "$autodump" < answers > log 2>&1 &
 pid=$!
 
 failed=0

@@ -16,6 +16,15 @@ for MYSQL_TCP_PORT in $(seq 34306 34406); do
 done
 server_pid=
 
+# own_descriptors_only COMMAND...: runs COMMAND with no descriptor inherited
+# but the three standard ones, so that those it holds can be counted.
+own_descriptors_only() {
+  (
+    for fd in $(ls "/proc/$BASHPID/fd"); do [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
+    exec "$@"
+  )
+}
+
 # sql ARG...: the client as the server's root, through its socket.
 sql() { mariadb --no-defaults --default-character-set=utf8mb4 -S "$work/server.sock" -uroot "$@"; }
 
