@@ -2,11 +2,31 @@
 
 namespace {
 
+// Each round either claims a fresh file or clears a leftover out of the way;
+// only other programs racing for the same file make more than two rounds.
+claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error) {
+  for (int round = 0; round < 8; ++round) {
+    claim_status created = create_temp_file(path, file, error);
+    if (created != claim_status::in_the_way) return created;
+    switch (remove_leftover(path, error)) {
+      case leftover_status::busy:
+        return claim_status::busy;
+      case leftover_status::failed:
+        return claim_status::failed;
+      case leftover_status::removed:
+        break;
+    }
+  }
+  // Others keep taking the path: as good as held by another program.
+  return claim_status::busy;
+}
+
 dump_result claim_and_dump(const dump_command& command, const dump_paths& paths) {
   temp_file temp;
   std::string error;
   switch (claim_temp_file(paths.temp_file, &temp, &error)) {
     case claim_status::busy:
+    case claim_status::in_the_way:
       return {dump_outcome::busy};
     case claim_status::failed:
       return {dump_outcome::not_saved, 0, error};

@@ -95,7 +95,7 @@ TEST_F(DumpJob, AnotherProgramsDumpIsLeftAlone) {
   keep_good_dump();
   temp_file theirs;
   std::string error;
-  ASSERT_EQ(claim_temp_file(paths_.temp_file, &theirs, &error), claim_status::claimed) << error;
+  ASSERT_EQ(create_temp_file(paths_.temp_file, &theirs, &error), claim_status::claimed) << error;
   std::ofstream(paths_.temp_file) << "their dump";
   EXPECT_EQ(run_dump(writing("mine"), paths_).outcome, dump_outcome::busy);
   EXPECT_EQ(contents(paths_.temp_file), "their dump");

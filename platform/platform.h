@@ -77,14 +77,20 @@ struct temp_file {
   std::intptr_t handle = -1;
 };
 
-enum class claim_status { claimed, busy, failed };
+enum class claim_status { claimed, in_the_way, busy, failed };
 
 // Creates `path` afresh, owned by this program's account, readable and
 // writable by it alone, and locks it until it is put in place or discarded.
-// A leftover at `path` that no program holds is replaced if it can be removed.
-// busy: another program holds `path`, and nothing was touched. failed: `error`
-// says why, in the OS's words, and nothing was created.
-claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error);
+// in_the_way: something is already at `path`, or took its place before the
+// lock. busy: another program holds `path`. failed: `error` says why, in the
+// OS's words. Unless claimed, nothing is left created.
+claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error);
+
+enum class leftover_status { removed, busy, failed };
+
+// Removes what is at `path` unless another program holds it. failed: `error`
+// says why, in the OS's words (a file this account may not remove).
+leftover_status remove_leftover(const std::string& path, std::string* error);
 
 // Runs the dump tool with standard input from the null device and standard
 // output into `output`, and waits until it has ended. Returns its exit status,

@@ -97,32 +97,6 @@ bool same_file(int fd, const std::string& path) {
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-enum class in_the_way { removed, busy, failed };
-
-// Something already at `path`: held by another program, or a leftover that is
-// removed if this account may.
-in_the_way remove_leftover(const std::string& path, std::string* error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return in_the_way::removed;
-  if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return in_the_way::busy;
-  }
-  // A symbolic link (ELOOP) cannot be locked, but it can still be removed.
-  if (fd < 0 && errno != ELOOP) {
-    *error = describe_error(path, errno);
-    return in_the_way::failed;
-  }
-  // Once locked, it may have been replaced by another program's claim.
-  bool still_there = fd < 0 || same_file(fd, path);
-  int removed = still_there ? unlink(path.c_str()) : 0;
-  int unlink_error = errno;
-  if (fd >= 0) close(fd);
-  if (removed == 0 || unlink_error == ENOENT) return in_the_way::removed;
-  *error = describe_error(path, unlink_error);
-  return in_the_way::failed;
-}
-
 }  // namespace
 
 bool stdout_is_terminal() {
@@ -218,37 +192,45 @@ void end_by_signal(int signal) {
   _exit(128 + signal);
 }
 
-claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error) {
-  // Each round either claims a fresh file or clears what is in the way; only a
-  // race with other programs doing the same makes more than two rounds.
-  for (int round = 0; round < 8; ++round) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd >= 0) {
-      bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
-      if (locked && same_file(fd, path)) {
-        fchmod(fd, S_IRUSR | S_IWUSR);  // exact bits, whatever the umask says
-        *file = {path, fd};
-        return claim_status::claimed;
-      }
-      close(fd);
-      if (!locked) return claim_status::busy;
-      continue;
-    }
-    if (errno != EEXIST) {
-      *error = describe_error(path, errno);
-      return claim_status::failed;
-    }
-    switch (remove_leftover(path, error)) {
-      case in_the_way::busy:
-        return claim_status::busy;
-      case in_the_way::failed:
-        return claim_status::failed;
-      case in_the_way::removed:
-        break;
-    }
+claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0) {
+    if (errno == EEXIST) return claim_status::in_the_way;
+    *error = describe_error(path, errno);
+    return claim_status::failed;
   }
-  *error = describe_error(path, EEXIST);
-  return claim_status::failed;
+  bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (locked && same_file(fd, path)) {
+    fchmod(fd, S_IRUSR | S_IWUSR);  // exact bits, whatever the umask says
+    *file = {path, fd};
+    return claim_status::claimed;
+  }
+  // Before the lock, another program took it for a leftover: it removed it, or
+  // holds it now.
+  close(fd);
+  return locked ? claim_status::in_the_way : claim_status::busy;
+}
+
+leftover_status remove_leftover(const std::string& path, std::string* error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return leftover_status::removed;
+  if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return leftover_status::busy;
+  }
+  // A symbolic link (ELOOP) cannot be locked, but it can still be removed.
+  if (fd < 0 && errno != ELOOP) {
+    *error = describe_error(path, errno);
+    return leftover_status::failed;
+  }
+  // Once locked, it may have been replaced by another program's claim.
+  bool still_there = fd < 0 || same_file(fd, path);
+  int removed = still_there ? unlink(path.c_str()) : 0;
+  int unlink_error = errno;
+  if (fd >= 0) close(fd);
+  if (removed == 0 || unlink_error == ENOENT) return leftover_status::removed;
+  *error = describe_error(path, unlink_error);
+  return leftover_status::failed;
 }
 
 int run_dump_tool(const dump_command& command, const temp_file&) {

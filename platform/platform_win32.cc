@@ -157,33 +157,6 @@ bool delete_on_close(HANDLE file) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-enum class in_the_way { removed, busy, failed };
-
-// Something already at `path`: held by another program, or a leftover that is
-// removed if this account may.
-in_the_way remove_leftover(const std::string& path, std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | DELETE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) return in_the_way::removed;
-    if (code == ERROR_SHARING_VIOLATION) return in_the_way::busy;
-    *error = describe_error(path, code);
-    return in_the_way::failed;
-  }
-  if (!lock_claim(file)) {
-    CloseHandle(file);
-    return in_the_way::busy;
-  }
-  bool removed = delete_on_close(file);
-  DWORD code = GetLastError();
-  CloseHandle(file);
-  if (removed) return in_the_way::removed;
-  *error = describe_error(path, code);
-  return in_the_way::failed;
-}
-
 }  // namespace
 
 bool stdout_is_terminal() {
@@ -279,44 +252,50 @@ int release_ending_signals() {
 
 void end_by_signal(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
-claim_status claim_temp_file(const std::string& path, temp_file* file, std::string* error) {
-  // Each round either claims a fresh file or clears what is in the way; only a
-  // race with other programs doing the same makes more than two rounds.
-  for (int round = 0; round < 8; ++round) {
-    // Others may read it and look at its lock, never write it; sharing delete
-    // lets it be renamed while this program still holds it locked.
-    HANDLE created = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (created != INVALID_HANDLE_VALUE) {
-      if (!lock_claim(created)) {
-        CloseHandle(created);
-        return claim_status::busy;
-      }
-      // Taken for a leftover and removed by another program before the lock.
-      if (delete_pending(created)) {
-        CloseHandle(created);
-        continue;
-      }
-      *file = {path, reinterpret_cast<std::intptr_t>(created)};
-      return claim_status::claimed;
-    }
+claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error) {
+  // Others may read it and look at its lock, never write it; sharing delete
+  // lets it be renamed while this program still holds it locked.
+  HANDLE created = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
-    if (code != ERROR_FILE_EXISTS) {
-      *error = describe_error(path, code);
-      return claim_status::failed;
-    }
-    switch (remove_leftover(path, error)) {
-      case in_the_way::busy:
-        return claim_status::busy;
-      case in_the_way::failed:
-        return claim_status::failed;
-      case in_the_way::removed:
-        break;
-    }
+    if (code == ERROR_FILE_EXISTS) return claim_status::in_the_way;
+    *error = describe_error(path, code);
+    return claim_status::failed;
   }
-  *error = describe_error(path, ERROR_FILE_EXISTS);
-  return claim_status::failed;
+  bool locked = lock_claim(created);
+  // Before the lock, another program took it for a leftover: it removed it, or
+  // holds it now.
+  if (locked && !delete_pending(created)) {
+    *file = {path, reinterpret_cast<std::intptr_t>(created)};
+    return claim_status::claimed;
+  }
+  CloseHandle(created);
+  return locked ? claim_status::in_the_way : claim_status::busy;
+}
+
+leftover_status remove_leftover(const std::string& path, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return leftover_status::removed;
+    if (code == ERROR_SHARING_VIOLATION) return leftover_status::busy;
+    *error = describe_error(path, code);
+    return leftover_status::failed;
+  }
+  if (!lock_claim(file)) {
+    CloseHandle(file);
+    return leftover_status::busy;
+  }
+  bool removed = delete_on_close(file);
+  DWORD code = GetLastError();
+  CloseHandle(file);
+  if (removed) return leftover_status::removed;
+  *error = describe_error(path, code);
+  return leftover_status::failed;
 }
 
 int run_dump_tool(const dump_command& command, const temp_file& output) {
