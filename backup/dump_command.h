@@ -21,7 +21,7 @@ dump_paths dump_paths_for(const backup_settings& settings);
 
 // The shell line "exec mysqldump -h<server> -u<user> -p<password> <database> >
 // <temp file>", each value quoted for the shell where it needs it, and the
-// same four arguments after "mysqldump" as an argument list. A database name
+// same arguments after "mysqldump" as an argument list. A database name
 // that begins with "-" gets "--" before it, so that it is not read as an
 // option. A copy: later changes to the settings do not reach it.
 dump_command build_dump_command(const backup_settings& settings);
