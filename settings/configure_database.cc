@@ -23,12 +23,13 @@ const field_dialogue kFields[] = {
 
 }  // namespace
 
-bool configure_database(console& con, backup_settings& settings) {
+read_status configure_database(console& con, backup_settings& settings) {
   for (const field_dialogue& f : kFields) {
     print_line(con, f.prompt);
-    if (!read_word(con, &(settings.*f.field))) return false;
+    if (read_status status = read_word(con, &(settings.*f.field)); status != read_status::ok)
+      return status;
   }
   print_line(con, text_id::settings_heading);
   for (const field_dialogue& f : kFields) print_line(con, f.label, settings.*f.field);
-  return true;
+  return read_status::ok;
 }

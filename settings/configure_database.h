@@ -6,8 +6,8 @@
 #include "shell/console.h"
 
 // Asks for the six text fields one word each, stores every answer as soon as it
-// is read, then shows them all. Returns false when the input ended before the
+// is read, then shows them all. Returns ok, or how reading ended before the
 // last answer; the fields answered until then keep their new values.
-bool configure_database(console& con, backup_settings& settings);
+read_status configure_database(console& con, backup_settings& settings);
 
 #endif  // AUTODUMP_SETTINGS_CONFIGURE_DATABASE_H_

@@ -27,23 +27,25 @@ void print_line(console& con, text_id label, std::string_view value) {
   print_line(con, line);
 }
 
-bool read_word(console& con, std::string* word) {
+read_status read_word(console& con, std::string* word) {
   std::streambuf* input = con.in.rdbuf();
   using traits = std::streambuf::traits_type;
   int byte = input->sgetc();
   while (byte != traits::eof() && is_whitespace(byte)) byte = input->snextc();
-  if (byte == traits::eof()) return false;
-  word->clear();
+  if (byte == traits::eof()) return read_status::end_of_input;
+  std::string read;
   while (byte != traits::eof() && !is_whitespace(byte)) {
-    word->push_back(traits::to_char_type(byte));
+    if (read.size() == max_word_bytes) return read_status::too_long;
+    read.push_back(traits::to_char_type(byte));
     byte = input->snextc();
   }
-  return true;
+  *word = std::move(read);
+  return read_status::ok;
 }
 
 read_status read_int(console& con, int32_t* value) {
   std::string word;
-  if (!read_word(con, &word)) return read_status::end_of_input;
+  if (read_status status = read_word(con, &word); status != read_status::ok) return status;
   const char* first = word.data();
   const char* last = first + word.size();
   // from_chars takes a minus sign but not a plus sign.
@@ -53,6 +55,10 @@ read_status read_int(console& con, int32_t* value) {
   if (error != std::errc() || end != last) return read_status::not_a_number;
   *value = parsed;
   return read_status::ok;
+}
+
+text_id input_end_text(read_status status) {
+  return status == read_status::too_long ? text_id::input_too_long : text_id::input_ended;
 }
 
 void clear_screen(console& con) {

@@ -2,6 +2,7 @@
 #ifndef AUTODUMP_SHELL_CONSOLE_H_
 #define AUTODUMP_SHELL_CONSOLE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -26,18 +27,27 @@ void print_line(console& con, text_id id);
 // A label and its value back to back on one line.
 void print_line(console& con, text_id label, std::string_view value);
 
+enum class read_status { ok, not_a_number, end_of_input, too_long };
+
+// The longest word read_word() takes: an endless line (a device that never
+// ends a word) must not take all memory.
+constexpr std::size_t max_word_bytes = 1 << 20;
+
 // Reads the next word: skips blank, tab, line feed, vertical tab, form feed and
 // carriage return, then takes the bytes up to the next of these. Bytes from
 // 0x80 up always belong to a word, so GBK and UTF-8 text is never split. The
-// rest of the line stays pending. Returns false at the end of the input.
-bool read_word(console& con, std::string* word);
-
-enum class read_status { ok, not_a_number, end_of_input };
+// rest of the line stays pending. Returns ok, end_of_input, or too_long for a
+// word longer than max_word_bytes; `word` changes only with ok.
+read_status read_word(console& con, std::string* word);
 
 // Reads the next word and takes it as a decimal integer with an optional sign.
 // A word that is anything else, or does not fit 32 bits, is consumed all the
 // same and gives not_a_number.
 read_status read_int(console& con, int32_t* value);
+
+// The line that says why the program ends when reading gave `status`
+// (end_of_input or too_long).
+text_id input_end_text(read_status status);
 
 // Clears a terminal; writes nothing when the output is a pipe or a file.
 void clear_screen(console& con);

@@ -18,7 +18,7 @@ struct console_fixture {
 std::vector<std::string> read_all_words(console& con) {
   std::vector<std::string> words;
   std::string word;
-  while (read_word(con, &word)) words.push_back(word);
+  while (read_word(con, &word) == read_status::ok) words.push_back(word);
   return words;
 }
 
@@ -39,10 +39,20 @@ TEST(ReadWord, LeavesTheRestOfTheLinePending) {
   ASSERT_EQ(read_int(f.con, &value), read_status::ok);
   EXPECT_EQ(value, 3);
   std::string word;
-  ASSERT_TRUE(read_word(f.con, &word));
+  ASSERT_EQ(read_word(f.con, &word), read_status::ok);
   EXPECT_EQ(word, "next");
-  EXPECT_FALSE(read_word(f.con, &word));
+  EXPECT_EQ(read_word(f.con, &word), read_status::end_of_input);
   EXPECT_EQ(word, "next") << "a failed read must not touch the word";
+}
+
+TEST(ReadWord, AWordPastOneMebibyteEndsTheInput) {
+  console_fixture longest(std::string(max_word_bytes, 'x') + " next");
+  std::string word;
+  ASSERT_EQ(read_word(longest.con, &word), read_status::ok);
+  EXPECT_EQ(word.size(), max_word_bytes);
+  console_fixture endless(std::string(max_word_bytes + 1, 'x'));
+  EXPECT_EQ(read_word(endless.con, &word), read_status::too_long);
+  EXPECT_EQ(word.size(), max_word_bytes) << "a refused word must not touch the word";
 }
 
 TEST(ReadInt, TakesOnlyWholeWordsThatFit32Bits) {

@@ -11,18 +11,18 @@ void print_menu(console& con) {
   for (text_id line : kMenu) print_line(con, line);
 }
 
-// Asks until a whole number of days in range arrives. Returns false when the
-// input ends first; the interval then keeps its old value.
-bool ask_backup_interval(console& con, backup_settings& settings) {
+// Asks until a whole number of days in range arrives. Returns ok, or how the
+// input ended first; the interval then keeps its old value.
+read_status ask_backup_interval(console& con, backup_settings& settings) {
   for (;;) {
     print_line(con, text_id::interval_question);
     int32_t days = 0;
     read_status status = read_int(con, &days);
-    if (status == read_status::end_of_input) return false;
+    if (status == read_status::end_of_input || status == read_status::too_long) return status;
     if (status == read_status::ok && days >= 1 && days <= max_interval_days) {
       set_backup_interval(settings, days);
       print_line(con, text_id::interval_done);
-      return true;
+      return status;
     }
     print_line(con, text_id::interval_refused);
   }
@@ -37,12 +37,12 @@ int run_main_menu(console& con, backup_settings& settings,
     print_line(con, text_id::menu_prompt);
     int32_t choice = 0;
     read_status status = read_int(con, &choice);
-    if (status == read_status::end_of_input) {
-      print_line(con, text_id::input_ended);
+    if (status == read_status::end_of_input || status == read_status::too_long) {
+      print_line(con, input_end_text(status));
       return 0;
     }
     if (status == read_status::not_a_number) continue;
-    bool answered = true;
+    read_status answered = read_status::ok;
     switch (choice) {
       case 1:
         clear_screen(con);
@@ -60,8 +60,8 @@ int run_main_menu(console& con, backup_settings& settings,
       default:
         continue;
     }
-    if (!answered) {
-      print_line(con, text_id::input_ended);
+    if (answered != read_status::ok) {
+      print_line(con, input_end_text(answered));
       return 1;
     }
     print_menu(con);

@@ -18,6 +18,7 @@ enum class text_id {
   interval_done,
   interval_refused,
   input_ended,
+  input_too_long,
   prompt_server_address,
   prompt_db_user,
   prompt_db_password,
@@ -38,10 +39,13 @@ enum class text_id {
   backup_failed,
   backup_not_saved,
   backup_busy,
+  backup_overran,
   warning_no_database,
   warning_directory_unusable,
+  warning_dump_file_is_directory,
   warning_no_trailing_slash,
   warning_no_dump_tool,
+  warning_too_long,
   count
 };
 
