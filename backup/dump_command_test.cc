@@ -17,32 +17,28 @@ backup_settings example_settings() {
   return s;
 }
 
-TEST(DumpCommand, JoinsThePiecesWithNothingBetween) {
+TEST(DumpCommand, GivesEachValueAsOneArgument) {
   backup_settings s = example_settings();
   dump_command command = build_dump_command(s);
-  EXPECT_EQ(command.shell_line,
-            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
   EXPECT_EQ(command.arguments,
             (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "shop"}));
   s.db_password = "changed";
-  EXPECT_EQ(command.shell_line,
-            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 shop > /var/bak/test.sql.part");
+  EXPECT_EQ(command.arguments[3], "-pSecret_1");
 
-  EXPECT_EQ(build_dump_command(backup_settings{}).shell_line, "exec mysqldump -h -u -p  > .sql.part");
+  EXPECT_EQ(build_dump_command(backup_settings{}).arguments,
+            (std::vector<std::string>{"mysqldump", "-h", "-u", "-p", ""}));
 
   s.save_dir = "/var/bak";
-  EXPECT_EQ(dump_paths_for(s).dump_file, "/var/baktest.sql");
-  EXPECT_EQ(dump_paths_for(s).temp_file, "/var/baktest.sql.part");
+  EXPECT_EQ(dump_file_path(s), "/var/baktest.sql");
+  EXPECT_EQ(temp_file_path(dump_file_path(s)), "/var/baktest.sql.part");
 }
 
 TEST(DumpCommand, ADatabaseNameLikeAnOptionComesAfterTwoHyphens) {
   backup_settings s = example_settings();
   s.db_name = "--help";
-  dump_command command = build_dump_command(s);
-  EXPECT_EQ(command.shell_line,
-            "exec mysqldump -h127.0.0.1 -uroot -pSecret_1 -- --help > /var/bak/test.sql.part");
-  EXPECT_EQ(command.arguments, (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot",
-                                                         "-pSecret_1", "--", "--help"}));
+  EXPECT_EQ(build_dump_command(s).arguments,
+            (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "--",
+                                      "--help"}));
 }
 
 }  // namespace

@@ -21,10 +21,11 @@ claim_status claim_temp_file(const std::string& path, temp_file* file, std::stri
   return claim_status::busy;
 }
 
-dump_result claim_and_dump(const dump_command& command, const dump_paths& paths) {
+dump_result claim_and_dump(const dump_command& command, const std::string& target,
+                          int64_t deadline_ms) {
   temp_file temp;
   std::string error;
-  switch (claim_temp_file(paths.temp_file, &temp, &error)) {
+  switch (claim_temp_file(temp_file_path(target), &temp, &error)) {
     case claim_status::busy:
     case claim_status::in_the_way:
       return {dump_outcome::busy};
@@ -33,12 +34,13 @@ dump_result claim_and_dump(const dump_command& command, const dump_paths& paths)
     case claim_status::claimed:
       break;
   }
-  int status = run_dump_tool(command, temp);
+  int status = run_dump_tool(command, temp, deadline_ms);
   if (status != 0) {
     discard_temp_file(&temp);
+    if (status == dump_tool_overran) return {dump_outcome::overran};
     return {dump_outcome::tool_failed, status};
   }
-  error = put_in_place(&temp, paths.dump_file);
+  error = put_in_place(&temp, target);
   if (error.empty()) return {dump_outcome::saved};
   discard_temp_file(&temp);
   return {dump_outcome::not_saved, 0, error};
@@ -46,10 +48,13 @@ dump_result claim_and_dump(const dump_command& command, const dump_paths& paths)
 
 }  // namespace
 
-dump_result run_dump(const dump_command& command, const dump_paths& paths) {
-  if (holds_nul_byte(command)) return {dump_outcome::not_saved, 0, nul_byte_error()};
+dump_result run_dump(const dump_command& command, const std::string& dump_file,
+                     int64_t deadline_ms) {
+  if (holds_nul_byte(command) || dump_file.find('\0') != std::string::npos)
+    return {dump_outcome::not_saved, 0, nul_byte_error()};
   hold_ending_signals();
-  dump_result result = claim_and_dump(command, paths);
+  // Written through a link, as a shell's redirection would.
+  dump_result result = claim_and_dump(command, link_target(dump_file), deadline_ms);
   if (int signal = release_ending_signals()) end_by_signal(signal);
   return result;
 }

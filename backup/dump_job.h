@@ -3,6 +3,7 @@
 #ifndef AUTODUMP_BACKUP_DUMP_JOB_H_
 #define AUTODUMP_BACKUP_DUMP_JOB_H_
 
+#include <cstdint>
 #include <string>
 
 #include "backup/dump_command.h"
@@ -12,6 +13,7 @@ enum class dump_outcome {
   tool_failed,  // the dump tool ended with a status other than 0
   not_saved,    // the dump could not be written or put in place
   busy,         // another program is writing the same dump file
+  overran,      // the dump tool was still running at the deadline, and was ended
 };
 
 struct dump_result {
@@ -20,12 +22,15 @@ struct dump_result {
   std::string error{};  // not_saved: the OS's description of what failed
 };
 
-// Runs `command`, which must write the dump to paths.temp_file, and puts the
-// dump in place of paths.dump_file only when the tool succeeded; otherwise the
-// dump file stays as it was. No temporary file remains either way, and nothing
-// of another program's backup to the same file is touched. A signal that ends
-// the program meanwhile ends the dump tool too, then, once the temporary file
-// is gone, the program.
-dump_result run_dump(const dump_command& command, const dump_paths& paths);
+// Runs `command`, whose standard output is the dump, and puts the dump in
+// place of `dump_file` only when the tool succeeded before `deadline_ms` (on
+// the clock of monotonic_milliseconds()); otherwise the dump file stays as it
+// was. Where `dump_file` is a symbolic link, the file it points to is replaced
+// and the link stays. No temporary file remains either way, and nothing of
+// another program's backup to the same file is touched. A signal that ends the
+// program meanwhile ends the dump tool too, then, once the temporary file is
+// gone, the program.
+dump_result run_dump(const dump_command& command, const std::string& dump_file,
+                     int64_t deadline_ms);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -3,80 +3,114 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "backup/shell_quote.h"
 #include "tests/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+constexpr int64_t kNoDeadline = INT64_MAX;
+
 class DumpJob : public ::testing::Test {
  protected:
-  void SetUp() override {
-    paths_ = {(dir_ / "db.sql").string(), (dir_ / "db.sql.part").string()};
+  // A command that writes `content` as its dump, then runs `then`.
+  static dump_command writing(const std::string& content, const std::string& then = "true") {
+    return {{"sh", "-c", "printf %s \"$1\"; " + then, "sh", content}};
   }
-
-  // A command that writes `content` where the dump goes, then runs `then`.
-  dump_command writing(const std::string& content, const std::string& then = "true") {
-    return {"printf %s " + shell_quote(content) + " > " + shell_quote(paths_.temp_file) + "; " +
-                then,
-            {}};
+  dump_result run(const dump_command& command, int64_t deadline_ms = kNoDeadline) {
+    return run_dump(command, dump_file_, deadline_ms);
   }
-  std::string contents(const fs::path& path) {
+  static std::string contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
-  void keep_good_dump() { std::ofstream(paths_.dump_file) << "good dump"; }
-  fs::perms permissions(const std::string& path) {
+  void keep_good_dump() { std::ofstream(dump_file_) << "good dump"; }
+  static fs::perms permissions(const std::string& path) {
     return fs::status(path).permissions() & fs::perms::mask;
   }
+  int entries() { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
 
   temp_dir temp_;
   const fs::path& dir_ = temp_.path;
-  dump_paths paths_;
+  const std::string dump_file_ = (dir_ / "db.sql").string();
+  const std::string temp_file_ = temp_file_path(dump_file_);
 };
 
 TEST_F(DumpJob, SuccessReplacesTheDumpPrivately) {
-  dump_result result = run_dump(writing("new dump"), paths_);
+  dump_result result = run(writing("new dump"));
   EXPECT_EQ(result.outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(paths_.dump_file), "new dump");
-  EXPECT_FALSE(fs::exists(paths_.temp_file));
-  EXPECT_EQ(permissions(paths_.dump_file), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(contents(dump_file_), "new dump");
+  EXPECT_FALSE(fs::exists(temp_file_));
+  EXPECT_EQ(permissions(dump_file_), fs::perms::owner_read | fs::perms::owner_write);
 
-  fs::permissions(paths_.dump_file, fs::perms::owner_read | fs::perms::owner_write |
-                                        fs::perms::group_read);
-  EXPECT_EQ(run_dump(writing("newer dump"), paths_).outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(paths_.dump_file), "newer dump");
-  EXPECT_EQ(permissions(paths_.dump_file),
+  fs::permissions(dump_file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(run(writing("newer dump")).outcome, dump_outcome::saved);
+  EXPECT_EQ(contents(dump_file_), "newer dump");
+  EXPECT_EQ(permissions(dump_file_),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(DumpJob, EveryValueReachesTheDumpToolAsTyped) {
+  // Stands in for mysqldump on PATH: writes each argument it gets, ended by a NUL.
+  fs::create_directory(dir_ / "bin");
+  std::ofstream(dir_ / "bin/mysqldump") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\000' \"$a\"; done\n";
+  fs::permissions(dir_ / "bin/mysqldump", fs::perms::owner_all);
+  std::string path = std::getenv("PATH");
+  setenv("PATH", (dir_ / "bin").c_str(), 1);
+  for (const char* value : {"p$ss&w!rd", "'", "\"q\"", "`id`", "$(touch${IFS}pwned)", "a;b|c",
+                            ">out", "*", "~root", "#c", "\\n\\", "x\x01\x7fy", "中'文$", "%PATH%"}) {
+    backup_settings s;
+    s.server_address = s.db_user = s.db_password = s.db_name = value;
+    std::string expected = std::string("-h") + value + '\0' + "-u" + value + '\0' + "-p" + value +
+                           '\0' + value + '\0';
+    EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::saved) << value;
+    EXPECT_EQ(contents(dump_file_), expected) << value;
+  }
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(entries(), 2) << "something besides the dump was created";
 }
 
 TEST_F(DumpJob, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
   const std::pair<dump_command, int> failures[] = {
       {writing("half a dump", "exit 3"), 3},
       {writing("half a dump", "kill -KILL $$"), 128 + 9},
-      {{"exit 2", {}}, 2},
+      {{{"autodump-no-such-tool"}}, 127},
   };
   for (const auto& [command, status] : failures) {
     keep_good_dump();
-    dump_result result = run_dump(command, paths_);
-    EXPECT_EQ(result.outcome, dump_outcome::tool_failed) << command.shell_line;
-    EXPECT_EQ(result.exit_status, status) << command.shell_line;
-    EXPECT_EQ(contents(paths_.dump_file), "good dump") << command.shell_line;
-    EXPECT_FALSE(fs::exists(paths_.temp_file)) << command.shell_line;
+    dump_result result = run(command);
+    EXPECT_EQ(result.outcome, dump_outcome::tool_failed) << command.arguments.back();
+    EXPECT_EQ(result.exit_status, status) << command.arguments.back();
+    EXPECT_EQ(contents(dump_file_), "good dump") << command.arguments.back();
+    EXPECT_FALSE(fs::exists(temp_file_)) << command.arguments.back();
   }
 }
 
+TEST_F(DumpJob, AToolStillRunningAtTheDeadlineIsEndedAndDiscarded) {
+  keep_good_dump();
+  auto started = std::chrono::steady_clock::now();
+  dump_result result = run(writing("half a dump", "exec sleep 60"), monotonic_milliseconds() + 300);
+  EXPECT_EQ(result.outcome, dump_outcome::overran);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(contents(dump_file_), "good dump");
+  EXPECT_FALSE(fs::exists(temp_file_));
+}
+
 TEST_F(DumpJob, NothingRunsWhereTheTemporaryFileCannotBeMade) {
-  dump_paths missing = {(dir_ / "no/db.sql").string(), (dir_ / "no/db.sql.part").string()};
-  dump_result result = run_dump({"touch " + shell_quote((dir_ / "ran").string()), {}}, missing);
+  std::string missing = (dir_ / "no/db.sql").string();
+  dump_result result = run_dump({{"touch", (dir_ / "ran").string()}}, missing, kNoDeadline);
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, missing.temp_file + ": No such file or directory");
+  EXPECT_EQ(result.error, missing + ".part: No such file or directory");
   EXPECT_FALSE(fs::exists(dir_ / "ran"));
   EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
@@ -86,45 +120,71 @@ TEST_F(DumpJob, ANulByteInAValueTouchesNoFile) {
   backup_settings s;
   s.save_dir = dir_.string() + "/";
   s.save_file_name = std::string("victim\0", 7);
-  EXPECT_EQ(run_dump(build_dump_command(s), dump_paths_for(s)).outcome, dump_outcome::not_saved);
+  EXPECT_EQ(run_dump(writing("dump"), dump_file_path(s), kNoDeadline).outcome,
+            dump_outcome::not_saved);
+  s.db_password = std::string("\0", 1);
+  EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::not_saved);
   EXPECT_EQ(contents(dir_ / "victim"), "precious");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  EXPECT_EQ(entries(), 1);
 }
 
 TEST_F(DumpJob, AnotherProgramsDumpIsLeftAlone) {
   keep_good_dump();
   temp_file theirs;
   std::string error;
-  ASSERT_EQ(create_temp_file(paths_.temp_file, &theirs, &error), claim_status::claimed) << error;
-  std::ofstream(paths_.temp_file) << "their dump";
-  EXPECT_EQ(run_dump(writing("mine"), paths_).outcome, dump_outcome::busy);
-  EXPECT_EQ(contents(paths_.temp_file), "their dump");
-  EXPECT_EQ(contents(paths_.dump_file), "good dump");
+  ASSERT_EQ(create_temp_file(temp_file_, &theirs, &error), claim_status::claimed) << error;
+  std::ofstream(temp_file_) << "their dump";
+  EXPECT_EQ(run(writing("mine")).outcome, dump_outcome::busy);
+  EXPECT_EQ(contents(temp_file_), "their dump");
+  EXPECT_EQ(contents(dump_file_), "good dump");
   discard_temp_file(&theirs);
+}
+
+TEST_F(DumpJob, ASwappedTemporaryFileIsNeverPutInPlace) {
+  // What another account that may write to the folder could do meanwhile.
+  keep_good_dump();
+  std::ofstream(dir_ / "victim") << "precious";
+  dump_result result = run({{"sh", "-c", "printf dump; rm \"$0.part\"; ln -s victim \"$0.part\"", dump_file_}});
+  EXPECT_EQ(result.outcome, dump_outcome::not_saved);
+  EXPECT_EQ(result.error, temp_file_ + ": Stale file handle");
+  EXPECT_EQ(contents(dir_ / "victim"), "precious");
+  EXPECT_FALSE(fs::is_symlink(dump_file_));
+  EXPECT_EQ(contents(dump_file_), "good dump");
+}
+
+TEST_F(DumpJob, ASymbolicLinkKeepsPointingWhereItPointed) {
+  fs::create_directories(dir_ / "share/deeper");
+  fs::create_symlink("share/deeper/../target.sql", dump_file_);
+  EXPECT_EQ(run(writing("first")).outcome, dump_outcome::saved) << "a link to nowhere";
+  EXPECT_EQ(run(writing("second")).outcome, dump_outcome::saved);
+  EXPECT_EQ(fs::read_symlink(dump_file_), "share/deeper/../target.sql");
+  EXPECT_EQ(contents(dir_ / "share/target.sql"), "second");
+  EXPECT_EQ(entries(), 2);
+  EXPECT_FALSE(fs::exists(dir_ / "share/target.sql.part"));
 }
 
 TEST_F(DumpJob, TheTemporaryFileIsAlwaysFreshAndPrivate) {
   // A leftover readable by all, and the old dump's bits, must not reach the
   // file while the dump is written into it.
-  std::ofstream(paths_.temp_file) << "leftover";
-  fs::permissions(paths_.temp_file, fs::perms::all);
+  std::ofstream(temp_file_) << "leftover";
+  fs::permissions(temp_file_, fs::perms::all);
   keep_good_dump();
-  fs::permissions(paths_.dump_file, fs::perms::set_uid | fs::perms::owner_read |
-                                        fs::perms::group_read | fs::perms::others_read);
-  std::string check_mode = "[ \"$(stat -c %a " + shell_quote(paths_.temp_file) + ")\" = 600 ]";
-  EXPECT_EQ(run_dump(writing("new dump", check_mode), paths_).outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(paths_.dump_file), "new dump");
-  EXPECT_EQ(permissions(paths_.dump_file),
+  fs::permissions(dump_file_, fs::perms::set_uid | fs::perms::owner_read | fs::perms::group_read |
+                                  fs::perms::others_read);
+  std::string check_mode = "[ \"$(stat -L -c %a /proc/$$/fd/1)\" = 600 ]";
+  EXPECT_EQ(run(writing("new dump", check_mode)).outcome, dump_outcome::saved);
+  EXPECT_EQ(contents(dump_file_), "new dump");
+  EXPECT_EQ(permissions(dump_file_),
             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 TEST_F(DumpJob, RootGivesTheNewDumpTheOldOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another account";
   keep_good_dump();
-  ASSERT_EQ(chown(paths_.dump_file.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(run_dump(writing("new dump"), paths_).outcome, dump_outcome::saved);
+  ASSERT_EQ(chown(dump_file_.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(run(writing("new dump")).outcome, dump_outcome::saved);
   struct stat st;
-  ASSERT_EQ(stat(paths_.dump_file.c_str(), &st), 0);
+  ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
   EXPECT_EQ(st.st_gid, 65534u);
 }
@@ -132,21 +192,21 @@ TEST_F(DumpJob, RootGivesTheNewDumpTheOldOwner) {
 TEST_F(DumpJob, AnotherAccountsFileInASharedDirectoryIsNeitherUsedNorRemoved) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two accounts";
   fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
-  std::ofstream(paths_.temp_file) << "theirs";
-  ASSERT_EQ(chown(paths_.temp_file.c_str(), 65533, 65533), 0);
-  fs::permissions(paths_.temp_file, fs::perms::all);
+  std::ofstream(temp_file_) << "theirs";
+  ASSERT_EQ(chown(temp_file_.c_str(), 65533, 65533), 0);
+  fs::permissions(temp_file_, fs::perms::all);
   EXPECT_EXIT(
       {
         if (setgid(65534) != 0 || setuid(65534) != 0) std::exit(2);
-        dump_result result = run_dump(writing("mine"), paths_);
+        dump_result result = run(writing("mine"));
         std::exit(result.outcome == dump_outcome::not_saved &&
-                          result.error == paths_.temp_file + ": Operation not permitted"
+                          result.error == temp_file_ + ": Operation not permitted"
                       ? 0
                       : 1);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(contents(paths_.temp_file), "theirs");
-  EXPECT_FALSE(fs::exists(paths_.dump_file));
+  EXPECT_EQ(contents(temp_file_), "theirs");
+  EXPECT_FALSE(fs::exists(dump_file_));
 }
 
 TEST_F(DumpJob, InheritedIgnoredSignalsStayIgnored) {
@@ -155,26 +215,50 @@ TEST_F(DumpJob, InheritedIgnoredSignalsStayIgnored) {
       {
         std::signal(SIGHUP, SIG_IGN);
         std::signal(SIGCHLD, SIG_IGN);
-        dump_result result = run_dump(writing("dump", "kill -HUP $PPID"), paths_);
+        dump_result result = run(writing("dump", "kill -HUP $PPID"));
         std::exit(result.outcome == dump_outcome::saved ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(contents(paths_.dump_file), "dump");
+  EXPECT_EQ(contents(dump_file_), "dump");
 }
 
-TEST_F(DumpJob, InterruptEndsTheProgramAfterTidyingUp) {
-  keep_good_dump();
-  dump_command command = writing("partial", "kill -INT $PPID; sleep 1; echo more >> " +
-                                                shell_quote(paths_.temp_file));
-  EXPECT_EXIT(run_dump(command, paths_), ::testing::KilledBySignal(SIGINT), "");
-  EXPECT_EQ(contents(paths_.dump_file), "good dump");
-  EXPECT_FALSE(fs::exists(paths_.temp_file));
+TEST_F(DumpJob, AnEndingSignalEndsTheProgramAfterTidyingUp) {
+  for (int signal : {SIGINT, SIGUSR1, SIGRTMIN + 2}) {
+    keep_good_dump();
+    dump_command command = writing("partial", "kill -" + std::to_string(signal) +
+                                                  " $PPID; sleep 1; echo more");
+    EXPECT_EXIT(run(command), ::testing::KilledBySignal(signal), "") << signal;
+    EXPECT_EQ(contents(dump_file_), "good dump") << signal;
+    EXPECT_FALSE(fs::exists(temp_file_)) << signal;
+  }
 
   // A complete dump that the tool finished before taking the signal is kept.
-  command = writing("complete", "trap '' INT; kill -INT $PPID");
-  EXPECT_EXIT(run_dump(command, paths_), ::testing::KilledBySignal(SIGINT), "");
-  EXPECT_EQ(contents(paths_.dump_file), "complete");
-  EXPECT_FALSE(fs::exists(paths_.temp_file));
+  dump_command command = writing("complete", "trap '' INT; kill -INT $PPID");
+  EXPECT_EXIT(run(command), ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(contents(dump_file_), "complete");
+  EXPECT_FALSE(fs::exists(temp_file_));
+}
+
+TEST_F(DumpJob, TheToolDoesNotOutliveAKilledProgram) {
+  std::string pid_file = (dir_ / "tool.pid").string();
+  dump_command command{{"sh", "-c", "echo $$ > \"$0\"; kill -KILL $PPID; exec sleep 60", pid_file}};
+  // Not a death test: that would wait for the tool to close the test's pipe.
+  pid_t program = fork();
+  if (program == 0) {
+    run(command);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(program, &status, 0), program);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  std::string stat_file = "/proc/" + std::to_string(std::atoi(contents(pid_file).c_str())) + "/stat";
+  // Gone, or a zombie that nobody reaped yet.
+  auto running = [&] {
+    std::string stat = contents(stat_file);
+    return !stat.empty() && stat.find(") Z ") == std::string::npos;
+  };
+  for (int i = 0; i < 100 && running(); ++i) usleep(20'000);
+  EXPECT_FALSE(running());
 }
 
 }  // namespace

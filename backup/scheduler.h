@@ -1,8 +1,9 @@
-// The automatic backup: a countdown of one tick a second that runs the dump
-// each time the interval has run out.
+// The automatic backup: a countdown shown once a second that runs the dump
+// each time the interval has run out, on a schedule anchored to its start.
 #ifndef AUTODUMP_BACKUP_SCHEDULER_H_
 #define AUTODUMP_BACKUP_SCHEDULER_H_
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,8 +14,13 @@
 // What the scheduler needs from the world, so that tests can drive it tick by
 // tick without sleeping or dumping.
 struct backup_env {
+  // Milliseconds on a clock that goes on while the machine sleeps.
+  std::function<int64_t()> now_ms;
+  // Sleeps until the next tick of a steady one-second cadence.
   std::function<void()> sleep_one_second;
-  std::function<dump_result(const dump_command& command, const dump_paths& paths)> run_dump;
+  std::function<dump_result(const dump_command& command, const std::string& dump_file,
+                            int64_t deadline_ms)>
+      run_dump;
 };
 
 // The real clock, ticking steadily from now, and the real dump.
@@ -24,9 +30,14 @@ backup_env system_backup_env();
 constexpr int32_t clear_screen_every_ticks = 2000;
 
 // Builds the dump command from the settings as they are now, then ticks for
-// ever: counts down, shows the count, backs up when it has run out and reports
-// how that went, clears the screen now and then, and sleeps. Never reads the
-// console's input. Returns only if env.sleep_one_second throws.
+// ever: shows the seconds left until the next backup is due, backs up when
+// none are left and reports how that went, clears the screen now and then, and
+// sleeps. The first backup is due settings.countdown_seconds - 1 seconds after
+// the first tick, each later one an interval after the one before, however
+// long a dump takes; a dump still running when the next falls due is ended.
+// After a stall past due times (a sleeping machine), one backup runs at once,
+// then the next due time that lies ahead. Never reads the console's input.
+// Returns only if env.sleep_one_second throws.
 [[noreturn]] void run_auto_backup(console& con, backup_settings& settings, const backup_env& env);
 
 #endif  // AUTODUMP_BACKUP_SCHEDULER_H_

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 #include <vector>
 
 namespace {
 
 struct stop_ticking {};
+
+constexpr int64_t kDayMs = 86'400'000;
 
 class Scheduler : public ::testing::Test {
  protected:
@@ -18,16 +21,24 @@ class Scheduler : public ::testing::Test {
     settings_.db_name = "shop";
   }
 
-  // Runs the scheduler for `ticks` ticks; every dump ends with `result`.
-  void run(int ticks, dump_result result = {dump_outcome::saved}) {
+  // Runs the scheduler for `ticks` ticks, each sleep a second on the clock
+  // (plus `stalls_[tick]`, where given). Each dump takes dump_ms_ and ends
+  // with the next of results_, or with success once they are used up.
+  void run(int ticks) {
     int sleeps = 0;
-    backup_env env{[&] {
+    backup_env env{[&] { return now_ms_; },
+                   [&] {
                      if (++sleeps == ticks) throw stop_ticking{};
+                     now_ms_ += 1000 + stalls_[sleeps];
                    },
-                   [&](const dump_command& command, const dump_paths& paths) {
-                     commands_.push_back(command.shell_line);
-                     dump_ticks_.push_back(sleeps + 1);
-                     EXPECT_EQ(paths.dump_file, "/bak/shop.sql");
+                   [&](const dump_command& command, const std::string& dump_file,
+                       int64_t deadline_ms) {
+                     EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
+                     EXPECT_EQ(dump_file, "/bak/shop.sql");
+                     dumps_.push_back({now_ms_, deadline_ms});
+                     now_ms_ += dump_ms_;
+                     dump_result result{dump_outcome::saved};
+                     if (dumps_.size() <= results_.size()) result = results_[dumps_.size() - 1];
                      return result;
                    }};
     EXPECT_THROW(run_auto_backup(con_, settings_, env), stop_ticking);
@@ -44,8 +55,15 @@ class Scheduler : public ::testing::Test {
   std::ostringstream out_;
   console con_{in_, out_, text_encoding::utf8, [](std::ostream& out) { out << "[clear]"; }};
   backup_settings settings_;
-  std::vector<std::string> commands_;
-  std::vector<int> dump_ticks_;
+  const int64_t start_ms_ = 5'000'000;
+  int64_t now_ms_ = start_ms_;
+  std::map<int, int64_t> stalls_;
+  int64_t dump_ms_ = 0;
+  std::vector<dump_result> results_;
+  struct dump_call {
+    int64_t at_ms, deadline_ms;
+  };
+  std::vector<dump_call> dumps_;
 };
 
 TEST_F(Scheduler, FirstTickShowsTheCountBeforeAnySleep) {
@@ -58,8 +76,8 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
   set_backup_interval(settings_, 2);
   const int interval = 2 * 86400;
   run(interval + 1);
-  ASSERT_EQ(dump_ticks_, std::vector<int>{interval});
-  EXPECT_EQ(commands_[0], build_dump_command(settings_).shell_line);
+  ASSERT_EQ(dumps_.size(), 1u);
+  EXPECT_EQ(dumps_[0].at_ms, start_ms_ + (interval - 1) * 1000);
 
   std::string expected;
   for (int tick = 1; tick <= interval + 1; ++tick) {
@@ -89,21 +107,58 @@ TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
   settings_.countdown_seconds = 1;
-  run(2, {dump_outcome::tool_failed, 2});
+  results_ = {{dump_outcome::tool_failed, 2},
+              {dump_outcome::not_saved, 0, "/bak/shop.sql: No space left on device"},
+              {dump_outcome::busy}};
+  run(2);
   EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n现在秒：86399\n");
 
   out_.str("");
   settings_.countdown_seconds = 1;
-  run(1, {dump_outcome::not_saved, 0, "/bak/shop.sql: No space left on device"});
+  run(1);
   EXPECT_EQ(out_.str(),
             "现在秒：0\n开始执行备份。。\n"
             "备份失败，原备份文件保持不变，新备份无法保存：/bak/shop.sql: No space left on device\n");
-  EXPECT_EQ(settings_.countdown_seconds, 86400);
 
   out_.str("");
   settings_.countdown_seconds = 1;
-  run(1, {dump_outcome::busy});
+  run(1);
   EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，另一个程序正在备份到同一文件\n");
+}
+
+TEST_F(Scheduler, ALongDumpDoesNotShiftTheNextBackup) {
+  settings_.countdown_seconds = 1;
+  dump_ms_ = 6050 * 1000;
+  run(86400 - 6050 + 1);
+  ASSERT_EQ(dumps_.size(), 2u);
+  EXPECT_EQ(dumps_[0].at_ms, start_ms_);
+  EXPECT_EQ(dumps_[1].at_ms, start_ms_ + kDayMs);
+  EXPECT_EQ(dumps_[0].deadline_ms, start_ms_ + kDayMs);
+  EXPECT_EQ(output_lines()[3], "现在秒：80349") << "the seconds really left after the dump";
+}
+
+TEST_F(Scheduler, AStallPastDueTimesGivesOneBackupThenTheNextDueTimeAhead) {
+  stalls_[1] = kDayMs * 7 / 2;  // a machine asleep for three and a half days
+  run(3);
+  const int64_t first_due = start_ms_ + kDayMs - 1000;
+  ASSERT_EQ(dumps_.size(), 1u);
+  EXPECT_EQ(dumps_[0].deadline_ms, first_due + 3 * kDayMs);
+  EXPECT_EQ(output_lines(), (std::vector<std::string>{"现在秒：86399", "现在秒：0", "开始执行备份。。",
+                                                       "备份完毕，备份文件存放在/bak/目录下的shop.sql",
+                                                       "现在秒：43197"}));
+}
+
+TEST_F(Scheduler, ADumpStillRunningWhenTheNextIsDueIsEndedAndTheNextStarts) {
+  settings_.countdown_seconds = 1;
+  results_ = {{dump_outcome::overran}};
+  dump_ms_ = kDayMs;  // the fake dump returns at its deadline
+  run(2);
+  ASSERT_EQ(dumps_.size(), 2u);
+  EXPECT_EQ(dumps_[1].at_ms, start_ms_ + kDayMs + 1000);
+  EXPECT_EQ(dumps_[1].deadline_ms, start_ms_ + 2 * kDayMs);
+  EXPECT_EQ(out_.str(),
+            "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，到下次备份时间仍未完成\n"
+            "现在秒：0\n开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n");
 }
 
 }  // namespace

@@ -3,11 +3,29 @@
 #include "backup/dump_command.h"
 #include "platform/platform.h"
 
+namespace {
+
+// Where a backup creates its files: the folder of the file it replaces.
+void warn_of_dump_file(console& con, const std::string& dump_file) {
+  std::string target = link_target(dump_file);
+  if (is_directory(target)) {
+    print_line(con, text_id::warning_dump_file_is_directory, dump_file);
+    return;
+  }
+  std::string folder = directory_part(target);
+  if (!directory_accepts_files(folder))
+    print_line(con, text_id::warning_directory_unusable, folder.empty() ? "./" : folder);
+}
+
+}  // namespace
+
 void warn_before_backing_up(console& con, const backup_settings& settings) {
   if (settings.db_name.empty()) print_line(con, text_id::warning_no_database);
-  if (!directory_accepts_files(settings.save_dir))
-    print_line(con, text_id::warning_directory_unusable, settings.save_dir);
-  if (!settings.save_dir.empty() && !ends_with_separator(settings.save_dir))
-    print_line(con, text_id::warning_no_trailing_slash, dump_paths_for(settings).dump_file);
+  warn_of_dump_file(con, dump_file_path(settings));
+  const std::string& dir = settings.save_dir;
+  if (!dir.empty() && directory_part(dir).size() != dir.size())
+    print_line(con, text_id::warning_no_trailing_slash, dump_file_path(settings));
   if (!dump_tool_found()) print_line(con, text_id::warning_no_dump_tool);
+  if (!arguments_fit(build_dump_command(settings).arguments))
+    print_line(con, text_id::warning_too_long);
 }

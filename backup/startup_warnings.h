@@ -6,9 +6,11 @@
 #include "settings/backup_settings.h"
 #include "shell/console.h"
 
-// Prints one warning line for each problem found: no database name, a save
-// directory that is missing or not writable, one typed without its trailing
-// separator, no dump tool where a backup would look for it. Prints nothing
+// Prints one warning line for each problem found: no database name; a folder
+// of the dump file (of its link's target, where it is a symbolic link) that is
+// missing or not writable, or a directory where the dump file should be; a
+// save directory typed without its trailing separator; no dump tool where a
+// backup would look for it; values too long to start it with. Prints nothing
 // when all is in order. Looks at the file system; changes nothing.
 void warn_before_backing_up(console& con, const backup_settings& settings);
 

@@ -30,27 +30,47 @@ void keep_console_from_pausing();
 // Suspends the thread for the given time.
 void sleep_milliseconds(int64_t milliseconds);
 
-// Milliseconds on a clock that only moves forward, from an arbitrary start.
+// Milliseconds from an arbitrary start, on a clock that only moves forward and
+// goes on while the machine sleeps or the program is stopped, so that a
+// schedule kept on it keeps its hours.
 int64_t monotonic_milliseconds();
 
 // Whether `directory` ("" for the current one) is a directory in which this
 // program may create files.
 bool directory_accepts_files(const std::string& directory);
 
-// Whether `path` ends in a directory separator: "/", and on Windows "\" too.
-bool ends_with_separator(const std::string& path);
+// Whether `path` names a directory (following symbolic links).
+bool is_directory(const std::string& path);
+
+// `path` up to and including its last directory separator ("/", and on
+// Windows "\" too); "" when it has none.
+std::string directory_part(const std::string& path);
+
+// Where a write to `path` lands: the file that a symbolic link at `path` points
+// to, through any chain of links, whether that file exists or not (a relative
+// link is taken from the link's folder; on Windows, only a link to a file that
+// exists is followed); `path` itself when it is no link, or when the links go
+// round in a circle.
+std::string link_target(const std::string& path);
 
 // Whether a backup would find the dump tool (on PATH; on Windows also in this
 // program's folder and the current folder).
 bool dump_tool_found();
 
+// Whether the system can start a program with these arguments, which are
+// limited in length: on Linux 128 KiB each and about 2 MiB together with the
+// environment, on Windows 32,767 characters for the whole command line.
+bool arguments_fit(const std::vector<std::string>& arguments);
+
 // --- Ending signals -----------------------------------------------------------
 //
 // From hold_ending_signals() until release_ending_signals(), the signals with
-// which an operator or the system ends a console program (interrupt, quit,
-// hang-up, termination) do not end the process: the first one is held, and
-// passed on to a dump tool that is running meanwhile. A signal that the process
-// ignored from its start stays ignored, and is not passed on.
+// which an operator, another program or the system can end a console program
+// do not end the process (on POSIX every signal whose default action ends it,
+// except those of the program's own faults; on Windows Ctrl-C, Ctrl-Break and
+// the closing of the console): the first one is held, and passed on to a dump
+// tool that is running meanwhile. A signal that the process ignored from its
+// start stays ignored, and is not passed on.
 
 void hold_ending_signals();
 // Ends the holding. Returns the first signal held meanwhile, 0 if none; the
@@ -62,11 +82,9 @@ int release_ending_signals();
 
 // --- The dump -----------------------------------------------------------------
 
-// The dump tool's command, in the two forms that systems need: a line for the
-// POSIX shell, which writes the output through its own redirection; and the
-// tool's arguments, its name first, for a system that starts it directly.
+// The dump tool's name, then its arguments. The name is looked for as a shell
+// looks for a command (on Windows as Windows looks for a program).
 struct dump_command {
-  std::string shell_line;
   std::vector<std::string> arguments;
 };
 
@@ -92,19 +110,26 @@ enum class leftover_status { removed, busy, failed };
 // says why, in the OS's words (a file this account may not remove).
 leftover_status remove_leftover(const std::string& path, std::string* error);
 
-// Runs the dump tool with standard input from the null device and standard
-// output into `output`, and waits until it has ended. Returns its exit status,
-// 128 + the signal number when a signal ended it, or 127 when it could not be
-// started. A signal held meanwhile is passed on to the tool, or ends it (a
-// second one ends it at once); one held before it started keeps it from
-// starting. Needs the ending signals held.
-int run_dump_tool(const dump_command& command, const temp_file& output);
+// What run_dump_tool() returns for a tool still running at its deadline.
+constexpr int dump_tool_overran = -1;
+
+// Starts the dump tool directly, without a shell, with standard input from the
+// null device and standard output into `output`, and waits until it has ended.
+// Returns its exit status, 128 + the signal number when a signal ended it, or
+// 127 when it could not be started. A tool still running at `deadline_ms` (on
+// the clock of monotonic_milliseconds()) is ended (on POSIX asked with SIGTERM,
+// then killed 10 s later) and gives dump_tool_overran. A signal held meanwhile
+// is passed on to the tool, or ends it (a second one ends it at once); one held
+// before it started keeps it from starting. The tool never outlives this
+// program, however this program ends. Needs the ending signals held.
+int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms);
 
 // Flushes `file` to disk, gives it the permission bits of `dump_file` (without
 // set-ID and sticky bits) and, where allowed, its owner and group, then renames
 // it over `dump_file` in one step and releases it; a new dump stays readable by
-// its owner alone. Returns "" on success, otherwise the OS's description of
-// what failed: `dump_file` is then untouched and `file` still claimed.
+// its owner alone. Nothing is renamed unless `file`'s path still names the file
+// claimed. Returns "" on success, otherwise the OS's description of what
+// failed: `dump_file` is then untouched and `file` still claimed.
 std::string put_in_place(temp_file* file, const std::string& dump_file);
 
 // Removes a claimed file and releases it.

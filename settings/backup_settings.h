@@ -20,15 +20,13 @@ struct backup_settings {
   std::string save_file_name;  // without ".sql"
 
   int32_t interval_days = 1;
-  // Seconds left until the next backup; interval_days * 86400 while none runs.
+  // Seconds left until the next backup: interval_days * 86400 until the
+  // automatic backup starts, then what its last progress line showed.
   int32_t countdown_seconds = seconds_per_day;
 };
 
 // Sets the interval and restarts the countdown from it.
 // Needs 1 <= days <= max_interval_days.
 void set_backup_interval(backup_settings& settings, int32_t days);
-
-// Restarts the countdown from the interval.
-void reload_countdown(backup_settings& settings);
 
 #endif  // AUTODUMP_SETTINGS_BACKUP_SETTINGS_H_

@@ -1,0 +1,187 @@
+// Holding the console's ending events, and starting and ending the dump tool.
+#include <windows.h>
+
+#include <algorithm>
+#include <csignal>
+
+#include "platform/platform.h"
+#include "platform/win32_errors.h"
+#include "platform/windows_command_line.h"
+
+namespace {
+
+// How often the tool and the clock are looked at while a dump runs. A timed
+// wait would not do: its timeout leaves out the time the machine sleeps
+// (Windows 8 on), and under wine it runs on the wine server's clock.
+constexpr int64_t kPollMs = 100;
+
+// The console runs its control handler on a thread of its own, so everything
+// the handler and the main thread share is under one lock.
+SRWLOCK g_lock = SRWLOCK_INIT;
+bool g_holding = false;
+int g_held_signal = 0;
+// The running dump tool, and the job that holds it where one could be made.
+HANDLE g_tool = nullptr;
+HANDLE g_tool_job = nullptr;
+
+int signal_for(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
+    default:  // the console closed, the user logging off, the system shutting down
+      return SIGTERM;
+  }
+}
+
+// Ends the running tool and all it started. Needs the lock.
+void end_tool() {
+  if (g_tool_job)
+    TerminateJobObject(g_tool_job, STATUS_CONTROL_C_EXIT);
+  else if (g_tool)
+    TerminateProcess(g_tool, STATUS_CONTROL_C_EXIT);
+}
+
+BOOL WINAPI on_console_event(DWORD event) {
+  AcquireSRWLockExclusive(&g_lock);
+  bool holding = g_holding;
+  if (holding) {
+    if (g_held_signal == 0) g_held_signal = signal_for(event);
+    // The tool shares the console but may ignore the event, or (under wine)
+    // never get it.
+    end_tool();
+  }
+  ReleaseSRWLockExclusive(&g_lock);
+  // Outside a dump the default handler ends the process at once.
+  if (!holding) return FALSE;
+  // For any other event the process ends as soon as this returns: let the main
+  // thread tidy up and end it first.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+int held_signal() {
+  AcquireSRWLockExclusive(&g_lock);
+  int signal = g_held_signal;
+  ReleaseSRWLockExclusive(&g_lock);
+  return signal;
+}
+
+HANDLE inheritable_copy(HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return copy;
+}
+
+HANDLE null_device() {
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE device = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                              OPEN_EXISTING, 0, nullptr);
+  return device == INVALID_HANDLE_VALUE ? nullptr : device;
+}
+
+// A job that ends `tool` with this program, however this program ends; null
+// where none can be made (a job inside a job before Windows 8).
+HANDLE job_for(HANDLE tool) {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+      AssignProcessToJobObject(job, tool))
+    return job;
+  CloseHandle(job);
+  return nullptr;
+}
+
+void close_if_open(HANDLE handle) {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+// Starts the tool suspended, found by name the way Windows finds a program
+// (this program's folder, the current folder, the system folders, PATH).
+bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMATION* process) {
+  std::string line = windows_command_line(command.arguments, is_lead_byte);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_device();
+  startup.hStdOutput = inheritable_copy(output);
+  startup.hStdError = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  bool started = startup.hStdOutput != nullptr &&
+                 CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                nullptr, nullptr, &startup, process);
+  close_if_open(startup.hStdInput);
+  close_if_open(startup.hStdOutput);
+  close_if_open(startup.hStdError);
+  return started;
+}
+
+// Waits for the tool to end, and ends it at its deadline. Returns whether it
+// was still running then.
+bool wait_for(HANDLE tool, int64_t deadline_ms) {
+  for (;;) {
+    if (WaitForSingleObject(tool, 0) != WAIT_TIMEOUT) return false;
+    int64_t left = deadline_ms - monotonic_milliseconds();
+    if (left <= 0) break;
+    Sleep(static_cast<DWORD>(std::min(left, kPollMs)));
+  }
+  AcquireSRWLockExclusive(&g_lock);
+  end_tool();
+  ReleaseSRWLockExclusive(&g_lock);
+  WaitForSingleObject(tool, INFINITE);
+  return true;
+}
+
+}  // namespace
+
+void hold_ending_signals() {
+  static bool handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE);
+  (void)handler_installed;
+  AcquireSRWLockExclusive(&g_lock);
+  g_holding = true;
+  g_held_signal = 0;
+  ReleaseSRWLockExclusive(&g_lock);
+}
+
+int release_ending_signals() {
+  AcquireSRWLockExclusive(&g_lock);
+  g_holding = false;
+  int signal = g_held_signal;
+  ReleaseSRWLockExclusive(&g_lock);
+  return signal;
+}
+
+void end_by_signal(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms) {
+  if (int signal = held_signal()) return 128 + signal;
+  PROCESS_INFORMATION tool;
+  // 127 means the same as on POSIX: the tool could not be started.
+  if (!start_suspended(command, reinterpret_cast<HANDLE>(output.handle), &tool)) return 127;
+  HANDLE job = job_for(tool.hProcess);
+  AcquireSRWLockExclusive(&g_lock);
+  g_tool = tool.hProcess;
+  g_tool_job = job;
+  bool stop = g_held_signal != 0;
+  ReleaseSRWLockExclusive(&g_lock);
+  if (stop)
+    TerminateProcess(tool.hProcess, STATUS_CONTROL_C_EXIT);
+  else
+    ResumeThread(tool.hThread);
+  bool overran = wait_for(tool.hProcess, deadline_ms);
+  AcquireSRWLockExclusive(&g_lock);
+  g_tool = nullptr;
+  g_tool_job = nullptr;
+  ReleaseSRWLockExclusive(&g_lock);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(tool.hProcess, &exit_code);
+  CloseHandle(tool.hThread);
+  CloseHandle(tool.hProcess);
+  close_if_open(job);
+  return overran ? dump_tool_overran : static_cast<int>(exit_code);
+}
