@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the real autodump, unchanged, under faketime (a day passes in about a
-# second) against a MariaDB server of its own, and proves that its dumps restore
-# to the same data and that no failure costs the last good dump.
+# Runs the real autodump, unchanged, under faketime (a day passes in four
+# seconds) against a MariaDB server of its own, and proves that its dumps
+# restore to the same data, that no failure costs the last good dump, and that
+# its schedule keeps its hours.
 set -u
 autodump=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
@@ -18,6 +19,7 @@ fail() {
 
 # --- the server -------------------------------------------------------------
 
+fast_clock_speed=21600
 . "$here/harness.sh"
 
 stop_autodump() {
@@ -61,14 +63,16 @@ SQL
 # --- the program ------------------------------------------------------------
 
 # start_autodump LOG ANSWER...: starts autodump in a process group of its own,
-# with the answers on its standard input, a day passing in about a second, and
-# Ctrl-C and Ctrl-\ working as in a person's shell (bash ignores them in the
-# background jobs of a script).
+# with the answers on its standard input, on the fast clock, and Ctrl-C and
+# Ctrl-\ working as in a person's shell (bash ignores them in the background
+# jobs of a script). A command in the array `wrap` goes before it.
+wrap=()
 start_autodump() {
   local log=$1
   shift
   printf '%s\n' "$@" > "$work/answers"
-  setsid env --default-signal=INT,QUIT "${fast_clock[@]}" "$autodump" < "$work/answers" > "$log" 2>&1 &
+  setsid "${wrap[@]}" env --default-signal=INT,QUIT "${fast_clock[@]}" "$autodump" \
+    < "$work/answers" > "$log" 2>&1 &
   app_pid=$!
 }
 
@@ -119,7 +123,12 @@ fi
 
 sql -e "INSERT INTO shop.customers VALUES (4, '王五', '深圳')"
 chmod 640 "$work/bak/shop.sql"
+wrap=(strace -f -qq -e trace=execve -e signal=none -o "$work/programs")
 back_up "second dump" "$work/second.log" "${good[@]}" || fail "second dump failed"
+wrap=()
+grep -q 'execve("[^"]*/mysqldump"' "$work/programs" || fail "no mysqldump seen: $(cat "$work/programs")"
+shells=$(grep -oE 'execve\("[^"]*/(sh|bash|dash)"' "$work/programs")
+[ -z "$shells" ] || fail "a shell ran: $shells"
 grep -q '王五' "$work/bak/shop.sql" || fail "the second dump did not replace the first"
 [ "$(stat -c %a "$work/bak/shop.sql")" = 640 ] || fail "the dump file lost its permissions"
 cp "$work/bak/shop.sql" "$work/last_good.sql"
@@ -171,6 +180,31 @@ stop_server
 expect_failure stopped_server "$work/bak/shop.sql" "${good[@]}"
 start_server
 
+# --- a link is written through; a swapped temporary file goes nowhere -------
+
+mkdir "$work/linked"
+ln -s ../linked/target.sql "$work/bak/link.sql"
+back_up "symbolic link" "$work/link.log" "${good[@]:0:5}" link || fail "symbolic link: backup failed"
+[ "$(readlink "$work/bak/link.sql")" = ../linked/target.sql ] || fail "symbolic link: the link was replaced"
+grep -q '王五' "$work/linked/target.sql" || fail "symbolic link: the target holds no dump"
+ls "$work/bak" "$work/linked" | grep -q '\.part$' && fail "symbolic link: a temporary file is left"
+
+# A stand-in tool that does what another account with write access to the
+# folder could do meanwhile: put a link to a file of root's at the temporary name.
+mkdir "$work/swap"
+printf '#!/bin/sh\nrm -f "$PART"; ln -s "$VICTIM" "$PART"; echo "-- a dump"\n' > "$work/swap/mysqldump"
+chmod +x "$work/swap/mysqldump"
+echo "root's own" > "$work/victim"
+chmod 600 "$work/victim"
+PATH="$work/swap:$PATH" PART="$work/bak/shop.sql.part" VICTIM="$work/victim" \
+  back_up "swapped temporary file" "$work/swap.log" "${good[@]}" && fail "swapped temporary file: reported as success"
+grep -q '^备份失败，原备份文件保持不变，新备份无法保存：' "$work/swap.log" ||
+  fail "swapped temporary file: no failure line: $(grep '^备份' "$work/swap.log")"
+[ "$(cat "$work/victim")" = "root's own" ] || fail "swapped temporary file: another file was written"
+[ ! -L "$work/bak/shop.sql" ] && cmp -s "$work/bak/shop.sql" "$work/last_good.sql" ||
+  fail "swapped temporary file: the dump file was changed"
+rm -f "$work/bak/shop.sql.part"
+
 # --- nothing typed runs anything else ---------------------------------------
 
 mkdir "$work/inject" "$work/inject/b&touch\${IFS}pwned_dir"
@@ -213,8 +247,9 @@ wait_for_temp_file() {
 # A write lock held elsewhere keeps the dump waiting for as long as needed.
 sql -e 'LOCK TABLES shop.orders WRITE; SELECT SLEEP(120)' > /dev/null 2>&1 &
 locker=$!
-# Ctrl-C reaches the whole process group; a service manager's TERM only the program.
-for how in interrupt terminate; do
+# Ctrl-C reaches the whole process group; a service manager's TERM, or any
+# other signal, only the program.
+for how in INT TERM USR1 KILL; do
   start_autodump "$work/$how.log" 1 "${good[@]}" 2
   if ! wait_for_temp_file "$work/bak/shop.sql.part" 0; then
     fail "$how: the dump never started"
@@ -223,23 +258,56 @@ for how in interrupt terminate; do
   fi
   sleep 0.5
   ps -eo args > "$work/processes"
-  # Its first bytes are the same in the shell's quoted form.
   grep -qF -- "${password:0:6}" "$work/processes" && fail "$how: the password shows in the process list"
-  if [ $how = interrupt ]; then
+  if [ $how = INT ]; then
     kill -INT -- "-$app_pid"
   else
-    kill -TERM "$(pgrep -g "$app_pid" -x autodump)"
+    kill -$how "$(pgrep -g "$app_pid" -x autodump)"
   fi
   for _ in $(seq 100); do pgrep -g "$app_pid" > /dev/null || break; sleep 0.05; done
   left=$(pgrep -g "$app_pid" -a)
   [ -z "$left" ] || fail "$how: still running: $left"
   grep -q '^备份' "$work/$how.log" && fail "$how: reported: $(grep '^备份' "$work/$how.log")"
   cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "$how: the last good dump was changed"
-  [ ! -e "$work/bak/shop.sql.part" ] || fail "$how: a temporary file is left"
+  # Nothing can tidy up after SIGKILL: the next backup does.
+  [ $how = KILL ] || [ ! -e "$work/bak/shop.sql.part" ] || fail "$how: a temporary file is left"
   stop_autodump
 done
+
+# A dump still waiting when the next backup is due is ended, and the next
+# starts. The first one clears what SIGKILL left.
+start_autodump "$work/overran.log" 1 "${good[@]}" 2
+if wait_for "$work/overran.log" '^备份' 40; then
+  grep -A2 '^备份' "$work/overran.log" | head -3 > "$work/overran.tail"
+  printf '%s\n' 备份失败，原备份文件保持不变，到下次备份时间仍未完成 现在秒：0 开始执行备份。。 |
+    cmp -s - "$work/overran.tail" || fail "overran: $(cat "$work/overran.tail")"
+  cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "overran: the last good dump was changed"
+else
+  fail "overran: no backup reported"
+fi
+stop_autodump
 kill "$locker" 2> /dev/null
 sql -e "KILL USER root" 2> /dev/null
+[ ! -e "$work/bak/shop.sql.part" ] || fail "overran: a temporary file is left"
+
+# --- the count follows the clock, not the ticks -------------------------------
+
+# A process stopped for a second of real time (six hours on the fast clock)
+# finds a count that has gone down by as much.
+start_autodump "$work/stopped.log" 4 7 2
+wait_for "$work/stopped.log" '^现在秒' || fail "stopped: no count"
+sleep 0.2
+kill -STOP "$app_pid"
+stopped_at=$EPOCHREALTIME
+sleep 1
+kill -CONT "$app_pid"
+resumed_at=$EPOCHREALTIME
+sleep 0.2
+stop_autodump
+drop=$(sed -n 's/^现在秒：//p' "$work/stopped.log" | awk 'NR > 1 && last - $1 > most {most = last - $1} {last = $1} END {print most + 0}')
+expected=$(awk "BEGIN {printf \"%d\", ($resumed_at - $stopped_at) * $fast_clock_speed}")
+[ "$drop" -ge $((expected * 9 / 10)) ] && [ "$drop" -le $((expected + fast_clock_speed / 5)) ] ||
+  fail "stopped: the count dropped by $drop at most, not about $expected"
 
 # --- the server lost halfway through a dump ---------------------------------
 

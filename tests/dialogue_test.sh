@@ -140,9 +140,37 @@ expect_start "backup to a missing directory without a slash" $'1 h u p d /nonexi
 数据库名：d
 保存的盘符：/nonexistent/dir
 保存的文件名：name
-$menu$prompt警告：保存目录不存在或无法写入：/nonexistent/dir
+$menu$prompt警告：保存目录不存在或无法写入：/nonexistent/
 警告：保存目录没有以斜杠结尾，备份文件将保存为：/nonexistent/dirname.sql
 $no_tool"
+# A folder that exists, and a name that runs on from the typed directory.
+expect_start "backup to an existing folder without a slash" "1 h u p d $work/ro shop 2
+" "$menu$prompt$settings_prompts当前数据库配置是：
+服务器地址：h
+数据库用户名：u
+数据库密码：p
+数据库名：d
+保存的盘符：$work/ro
+保存的文件名：shop
+$menu$prompt警告：保存目录没有以斜杠结尾，备份文件将保存为：$work/roshop.sql
+$no_tool"
+mkdir "$work/taken.sql"
+long=$(head -c 200000 /dev/zero | tr '\0' x)
+expect_start "a directory at the dump file's place, a password too long to pass" \
+  "1 h u $long d $work/ taken 2
+" "$menu$prompt$settings_prompts当前数据库配置是：
+服务器地址：h
+数据库用户名：u
+数据库密码：$long
+数据库名：d
+保存的盘符：$work/
+保存的文件名：taken
+$menu$prompt警告：备份文件的位置已有一个目录：$work/taken.sql
+$no_tool
+警告：设置的内容太长，无法启动mysqldump"
+expect "a word past 1 MiB ends the input" "$(head -c 1048577 /dev/zero | tr '\0' x)" 0 \
+  "$menu$prompt输入的内容过长，程序退出
+"
 
 if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
   expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK

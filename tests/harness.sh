@@ -4,9 +4,12 @@
 # its own; and the fast clock the program runs on there.
 # Exports MYSQL_TCP_PORT, so that the client tools reach the server by default.
 
-# A command prefix: a day passes in about a second. It replaces itself with
-# the command, so that the command's process is the one started.
-fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)" "FAKETIME=+0 x86400")
+# A command prefix: a day passes in a second, or in 86400 / fast_clock_speed
+# seconds where the caller sets that: the time a dump has before the next one
+# is due. It replaces itself with the command, so that the command's process is
+# the one started.
+fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
+            "FAKETIME=+0 x${fast_clock_speed:-86400}")
 
 PATH=$PATH:/usr/sbin
 if [ "$(id -u)" -eq 0 ]; then run_as=root; else run_as=$(id -un); fi

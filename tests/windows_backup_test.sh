@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows autodump.exe, unchanged, under wine on a fast clock (a day in
-# about ten seconds) with a stand-in mysqldump.exe, and proves that typed values
-# reach the tool exactly, that a failing or missing tool is a failure, and that
-# Ctrl-C during a dump ends the tool and keeps the last good dump.
+# four seconds) with a stand-in mysqldump.exe, and proves that typed values
+# reach the tool exactly, that a failing or missing tool is a failure, that
+# Ctrl-C during a dump ends the tool and keeps the last good dump, and that a
+# dump still running when the next is due is ended.
 set -u
 autodump=$(realpath "$1")
 stand_in=$(realpath "$2")
@@ -35,9 +36,10 @@ tools_path=$(winepath -w "$work/tools")
 # first program starts the services, which would hold a captured run's output.
 wineserver -p 2> /dev/null && own_server=1
 ( wine "$work/app/autodump.exe" < /dev/null > /dev/null 2>&1 )
-# Sleep() is timed in the program itself: a day then passes in a few seconds.
+# The program's clock is read in the program itself, so it runs fast there;
+# four seconds a day leave a dump time to be seen before the next is due.
 fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
-            "FAKETIME=+0 x86400" NO_FAKE_STAT=1)
+            "FAKETIME=+0 x21600" NO_FAKE_STAT=1)
 
 # run_autodump NAME ANSWER...: starts autodump.exe with the answers on its
 # standard input; its output goes to $work/NAME.log.
@@ -82,7 +84,7 @@ bak="$(winepath -w "$work/bak")\\"
 printf -- '-h%s\0-u%s\0-p%s\0--\0%s\0' "$host" "$user" "$password" "$database" > "$work/expected"
 WINEPATH=$tools_path run_autodump hostile 1 "$host" "$user" "$password" "$database" "$bak" "$name" 2
 
-for run in failing missing interrupt; do echo "good dump" > "$work/bak/$run.sql"; done
+for run in failing missing interrupt overran; do echo "good dump" > "$work/bak/$run.sql"; done
 FAKE_DUMP_EXIT=3 WINEPATH=$tools_path run_autodump failing 1 127.0.0.1 root secret shop "$bak" failing 2
 run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
@@ -129,6 +131,22 @@ else
   fail "two days: not two backups: $(reports hostile)"
 fi
 stop hostile
+
+# --- a dump still running when the next is due is ended -----------------------
+
+FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump overran 1 127.0.0.1 root secret shop "$bak" overran 2
+if wait_for overran '^开始执行备份' 2; then
+  log_lines overran | grep -A2 '^备份' | head -3 > "$work/overran.tail"
+  printf '%s\n' 备份失败，原备份文件保持不变，到下次备份时间仍未完成 现在秒：0 开始执行备份。。 |
+    cmp -s - "$work/overran.tail" || fail "overran: $(cat "$work/overran.tail")"
+  [ "$(cat "$work/bak/overran.sql")" = "good dump" ] || fail "overran: the last good dump was changed"
+else
+  fail "overran: the dump was not ended: $(reports overran)"
+fi
+# Ctrl-C, so that the second dump, stuck as well, is tidied up.
+kill -INT $(autodump_pids overran) 2> /dev/null
+for _ in $(seq 100); do [ -z "$(autodump_pids overran)" ] && break; sleep 0.1; done
+
 left=$(ls "$work/bak" | grep '\.part$')
 [ -z "$left" ] || fail "temporary files are left: $left"
 
