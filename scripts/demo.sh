@@ -15,6 +15,8 @@ work=$(mktemp -d /tmp/autodump_demo.XXXXXX)
 . tests/harness.sh
 app_pid=
 cleanup() {
+  # A second Ctrl-C must not cut the tidying short.
+  trap '' INT TERM
   [ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null || true
   stop_server
   rm -rf "$work"

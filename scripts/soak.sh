@@ -13,8 +13,10 @@ autodump=$PWD/build-bench/autodump
 
 work=$(mktemp -d /tmp/autodump_soak.XXXXXX)
 . tests/harness.sh
+pid=
 cleanup() {
-  pkill -f "^$autodump" 2> /dev/null || true
+  trap '' INT TERM
+  [ -z "$pid" ] || kill "$pid" 2> /dev/null || true
   stop_server
   rm -rf "$work"
 }

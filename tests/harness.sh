@@ -19,13 +19,13 @@ for MYSQL_TCP_PORT in $(seq 34306 34406); do
 done
 server_pid=
 
-# own_descriptors_only COMMAND...: runs COMMAND with no descriptor inherited
-# but the three standard ones, so that those it holds can be counted.
+# own_descriptors_only COMMAND... &: runs COMMAND in the background with no
+# descriptor inherited but the three standard ones, so that those it holds can
+# be counted; $! is then its process id. Only ever in the background: it
+# replaces the shell that runs it.
 own_descriptors_only() {
-  (
-    for fd in $(ls "/proc/$BASHPID/fd"); do [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
-    exec "$@"
-  )
+  for fd in $(ls "/proc/$BASHPID/fd"); do [ "$fd" -le 2 ] || eval "exec $fd>&-"; done
+  exec "$@"
 }
 
 # sql ARG...: the client as the server's root, through its socket.
