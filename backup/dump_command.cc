@@ -18,6 +18,13 @@ dump_command build_dump_command(const backup_settings& settings) {
   return command;
 }
 
+dump_command build_check_command(const backup_settings& settings) {
+  dump_command command = build_dump_command(settings);
+  // After the password, before the "--" that may end the options.
+  command.arguments.insert(command.arguments.begin() + 4, {"--no-data", "--skip-lock-tables"});
+  return command;
+}
+
 bool holds_nul_byte(const dump_command& command) {
   return std::any_of(command.arguments.begin(), command.arguments.end(),
                      [](const std::string& argument) { return argument.find('\0') != argument.npos; });

@@ -23,6 +23,10 @@ std::string temp_file_path(const std::string& target);
 // changes to the settings do not reach it.
 dump_command build_dump_command(const backup_settings& settings);
 
+// The same connection in a mode that reads the schema only and locks nothing:
+// a cheap proof that the connection values work.
+dump_command build_check_command(const backup_settings& settings);
+
 // Whether any typed value in `command` holds a NUL byte, which would cut an
 // argument short.
 bool holds_nul_byte(const dump_command& command);

@@ -39,6 +39,9 @@ TEST(DumpCommand, ADatabaseNameLikeAnOptionComesAfterTwoHyphens) {
   EXPECT_EQ(build_dump_command(s).arguments,
             (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "--",
                                       "--help"}));
+  EXPECT_EQ(build_check_command(s).arguments,
+            (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1",
+                                      "--no-data", "--skip-lock-tables", "--", "--help"}));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ claim_status claim_temp_file(const std::string& path, temp_file* file, std::stri
 }
 
 dump_result claim_and_dump(const dump_command& command, const std::string& target,
-                          int64_t deadline_ms) {
+                          int64_t deadline_ms, const dump_progress& on_progress) {
+  const int64_t started_ms = monotonic_milliseconds();
   temp_file temp;
   std::string error;
   switch (claim_temp_file(temp_file_path(target), &temp, &error)) {
@@ -34,14 +35,19 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
     case claim_status::claimed:
       break;
   }
-  int status = run_dump_tool(command, temp, deadline_ms);
+  auto each_second = [&] {
+    if (on_progress) on_progress(monotonic_milliseconds() - started_ms, claimed_size(temp));
+  };
+  int status = run_dump_tool(command, temp, deadline_ms, each_second);
   if (status != 0) {
     discard_temp_file(&temp);
     if (status == dump_tool_overran) return {dump_outcome::overran};
     return {dump_outcome::tool_failed, status};
   }
+  const int64_t bytes = claimed_size(temp);
   error = put_in_place(&temp, target);
-  if (error.empty()) return {dump_outcome::saved};
+  if (error.empty())
+    return {dump_outcome::saved, 0, "", monotonic_milliseconds() - started_ms, bytes};
   discard_temp_file(&temp);
   return {dump_outcome::not_saved, 0, error};
 }
@@ -49,12 +55,12 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
 }  // namespace
 
 dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms) {
+                     int64_t deadline_ms, const dump_progress& on_progress) {
   if (holds_nul_byte(command) || dump_file.find('\0') != std::string::npos)
     return {dump_outcome::not_saved, 0, nul_byte_error()};
   hold_ending_signals();
   // Written through a link, as a shell's redirection would.
-  dump_result result = claim_and_dump(command, link_target(dump_file), deadline_ms);
+  dump_result result = claim_and_dump(command, link_target(dump_file), deadline_ms, on_progress);
   if (int signal = release_ending_signals()) end_by_signal(signal);
   return result;
 }

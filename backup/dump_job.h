@@ -4,6 +4,7 @@
 #define AUTODUMP_BACKUP_DUMP_JOB_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "backup/dump_command.h"
@@ -20,17 +21,24 @@ struct dump_result {
   dump_outcome outcome;
   int exit_status = 0;  // of the dump tool, when it ran
   std::string error{};  // not_saved: the OS's description of what failed
+  int64_t elapsed_ms = 0;  // saved: from the start of the dump to its end
+  int64_t bytes = 0;       // saved: the size of the new dump
 };
+
+// Told once a second while the dump tool runs: the time since the dump
+// started, and what it has written so far.
+using dump_progress = std::function<void(int64_t elapsed_ms, int64_t bytes_written)>;
 
 // Runs `command`, whose standard output is the dump, and puts the dump in
 // place of `dump_file` only when the tool succeeded before `deadline_ms` (on
 // the clock of monotonic_milliseconds()); otherwise the dump file stays as it
-// was. Where `dump_file` is a symbolic link, the file it points to is replaced
+// was. `on_progress` (where given) hears how the dump goes. Where `dump_file`
+// is a symbolic link, the file it points to is replaced
 // and the link stays. No temporary file remains either way, and nothing of
 // another program's backup to the same file is touched. A signal that ends the
 // program meanwhile ends the dump tool too, then, once the temporary file is
 // gone, the program.
 dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms);
+                     int64_t deadline_ms, const dump_progress& on_progress = nullptr);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -1,34 +1,61 @@
 #include "backup/scheduler.h"
 
+#include <ctime>
+#include <vector>
+
 #include "backup/cadence.h"
+#include "backup/report_text.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr int64_t kSecondMs = 1000;
 
-void report(console& con, const backup_settings& settings, const dump_result& result) {
+std::string labelled(const console& con, text_id label, const std::string& value) {
+  return std::string(text(label, con.encoding)) + value;
+}
+
+// The lines that say how a backup went.
+std::vector<std::string> report(const console& con, const backup_settings& settings,
+                                const dump_result& result) {
   switch (result.outcome) {
     case dump_outcome::tool_failed:
-      print_line(con, text_id::backup_failed, std::to_string(result.exit_status));
-      return;
+      return {labelled(con, text_id::backup_failed, std::to_string(result.exit_status))};
     case dump_outcome::not_saved:
-      print_line(con, text_id::backup_not_saved, result.error);
-      return;
+      return {labelled(con, text_id::backup_not_saved, result.error)};
     case dump_outcome::busy:
-      print_line(con, text_id::backup_busy);
-      return;
+      return {labelled(con, text_id::backup_busy, "")};
     case dump_outcome::overran:
-      print_line(con, text_id::backup_overran);
-      return;
+      return {labelled(con, text_id::backup_overran, "")};
     case dump_outcome::saved:
       break;
   }
-  std::string line(text(text_id::backup_done, con.encoding));
-  line += settings.save_dir;
-  line += text(text_id::backup_done_in_dir, con.encoding);
-  line += settings.save_file_name + dump_file_suffix;
-  print_line(con, line);
+  std::string done = labelled(con, text_id::backup_done, settings.save_dir) +
+                     labelled(con, text_id::backup_done_in_dir, settings.save_file_name) +
+                     dump_file_suffix;
+  std::string took = labelled(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding)) +
+                     labelled(con, text_id::dump_took_size, size_text(result.bytes));
+  return {done, took};
+}
+
+// Runs one backup, showing its progress and its result. Returns the lines to
+// show again after the screen is cleared: when it started, and its result.
+std::vector<std::string> back_up(console& con, const backup_settings& settings,
+                                 const dump_command& command, int64_t due_ms,
+                                 const backup_env& env) {
+  std::vector<std::string> lines = {labelled(con, text_id::last_backup_at,
+                                             env.local_time_at(env.now_ms()))};
+  print_line(con, text_id::backup_started);
+  auto progress = [&con](int64_t elapsed_ms, int64_t bytes) {
+    print_line(con, labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
+                        labelled(con, text_id::dump_progress_written, size_text(bytes)));
+  };
+  for (const std::string& line :
+       report(con, settings, env.run_dump(command, dump_file_path(settings), due_ms, progress))) {
+    print_line(con, line);
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 // Whole seconds from `now_ms` until `due_ms`, rounded up; 0 once it is due.
@@ -48,6 +75,9 @@ int64_t next_due(int64_t due_ms, int64_t interval_ms, int64_t now_ms) {
 backup_env system_backup_env() {
   cadence steady{monotonic_milliseconds()};
   return {monotonic_milliseconds,
+          [](int64_t at_ms) {
+            return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / kSecondMs);
+          },
           [steady]() mutable {
             // Again if woken early: a tick must not show a second twice.
             for (int64_t left = wait_for_next_tick(&steady, monotonic_milliseconds()); left > 0;
@@ -59,11 +89,15 @@ backup_env system_backup_env() {
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {
   const dump_command command = build_dump_command(settings);
-  const std::string dump_file = dump_file_path(settings);
   const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * kSecondMs;
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
   int64_t due_ms = now_ms + (int64_t{settings.countdown_seconds} - 1) * kSecondMs;
+  auto print_next_time = [&] {
+    print_line(con, text_id::next_backup_at, env.local_time_at(due_ms));
+  };
+  print_next_time();
+  std::vector<std::string> last_backup;
   int32_t clear_tick_count = 0;
   for (;;) {
     ++clear_tick_count;
@@ -71,12 +105,15 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
     print_line(con, text_id::progress_label, std::to_string(settings.countdown_seconds));
     if (settings.countdown_seconds == 0) {
       due_ms = next_due(due_ms, interval_ms, now_ms);
-      print_line(con, text_id::backup_started);
-      report(con, settings, env.run_dump(command, dump_file, due_ms));
+      last_backup = back_up(con, settings, command, due_ms, env);
+      print_next_time();
     }
     if (clear_tick_count == clear_screen_every_ticks) {
       clear_screen(con);
       clear_tick_count = 0;
+      // What the clearing took away, for an operator who looks the next morning.
+      for (const std::string& line : last_backup) print_line(con, line);
+      print_next_time();
     }
     env.sleep_one_second();
     now_ms = env.now_ms();

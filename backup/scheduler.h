@@ -16,10 +16,12 @@
 struct backup_env {
   // Milliseconds on a clock that goes on while the machine sleeps.
   std::function<int64_t()> now_ms;
+  // The local date and time ("YYYY-MM-DD HH:MM:SS") at a moment of that clock.
+  std::function<std::string(int64_t at_ms)> local_time_at;
   // Sleeps until the next tick of a steady one-second cadence.
   std::function<void()> sleep_one_second;
   std::function<dump_result(const dump_command& command, const std::string& dump_file,
-                            int64_t deadline_ms)>
+                            int64_t deadline_ms, const dump_progress& on_progress)>
       run_dump;
 };
 
@@ -29,10 +31,11 @@ backup_env system_backup_env();
 // The screen is cleared after this many ticks, so that it never fills up.
 constexpr int32_t clear_screen_every_ticks = 2000;
 
-// Builds the dump command from the settings as they are now, then ticks for
-// ever: shows the seconds left until the next backup is due, backs up when
-// none are left and reports how that went, clears the screen now and then, and
-// sleeps. The first backup is due settings.countdown_seconds - 1 seconds after
+// Builds the dump command from the settings as they are now, says when the
+// first backup is due, then ticks for ever: shows the seconds left until the
+// next backup is due, backs up when none are left (showing its progress each
+// second) and reports how that went and when the next is due, clears the
+// screen now and then and shows the last backup's report again, and sleeps. The first backup is due settings.countdown_seconds - 1 seconds after
 // the first tick, each later one an interval after the one before, however
 // long a dump takes; a dump still running when the next falls due is ended.
 // After a stall past due times (a sleeping machine), one backup runs at once,

@@ -22,32 +22,38 @@ class Scheduler : public ::testing::Test {
   }
 
   // Runs the scheduler for `ticks` ticks, each sleep a second on the clock
-  // (plus `stalls_[tick]`, where given). Each dump takes dump_ms_ and ends
-  // with the next of results_, or with success once they are used up.
+  // (plus `stalls_[tick]`, where given). Each dump takes dump_ms_, telling its
+  // progress each second, and ends with the next of results_, or with success
+  // (a dump of 1.5 KB) once they are used up.
   void run(int ticks) {
     int sleeps = 0;
     backup_env env{[&] { return now_ms_; },
+                   [](int64_t at_ms) { return "@" + std::to_string(at_ms / 1000); },
                    [&] {
                      if (++sleeps == ticks) throw stop_ticking{};
                      now_ms_ += 1000 + stalls_[sleeps];
                    },
                    [&](const dump_command& command, const std::string& dump_file,
-                       int64_t deadline_ms) {
+                       int64_t deadline_ms, const dump_progress& on_progress) {
                      EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
                      EXPECT_EQ(dump_file, "/bak/shop.sql");
                      dumps_.push_back({now_ms_, deadline_ms});
+                     for (int64_t ms = 1000; ms < dump_ms_ && ms <= 10'000; ms += 1000)
+                       on_progress(ms, ms / 1000 * 300 * 1024);
                      now_ms_ += dump_ms_;
-                     dump_result result{dump_outcome::saved};
+                     dump_result result{dump_outcome::saved, 0, "", dump_ms_, 1536};
                      if (dumps_.size() <= results_.size()) result = results_[dumps_.size() - 1];
                      return result;
                    }};
     EXPECT_THROW(run_auto_backup(con_, settings_, env), stop_ticking);
   }
 
+  // The lines printed, without those that tell a dump's progress.
   std::vector<std::string> output_lines() {
     std::vector<std::string> lines;
     std::istringstream out(out_.str());
-    for (std::string line; std::getline(out, line);) lines.push_back(line);
+    for (std::string line; std::getline(out, line);)
+      if (line.rfind("正在备份", 0) != 0) lines.push_back(line);
     return lines;
   }
 
@@ -68,7 +74,7 @@ class Scheduler : public ::testing::Test {
 
 TEST_F(Scheduler, FirstTickShowsTheCountBeforeAnySleep) {
   run(1);
-  EXPECT_EQ(out_.str(), "现在秒：86399\n");
+  EXPECT_EQ(out_.str(), "下次备份时间：@91399\n现在秒：86399\n");
   EXPECT_EQ(in_.peek(), '3') << "the scheduler must not read the console";
 }
 
@@ -79,12 +85,16 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
   ASSERT_EQ(dumps_.size(), 1u);
   EXPECT_EQ(dumps_[0].at_ms, start_ms_ + (interval - 1) * 1000);
 
-  std::string expected;
+  const std::string first_due = "下次备份时间：@" + std::to_string(5000 + interval - 1) + "\n";
+  std::string expected = first_due;
   for (int tick = 1; tick <= interval + 1; ++tick) {
     int shown = tick <= interval ? interval - tick : interval - 1;
     expected += "现在秒：" + std::to_string(shown) + "\n";
-    if (tick == interval) expected += "开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n";
-    if (tick % 2000 == 0) expected += "[clear]";
+    if (tick == interval)
+      expected += "开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n"
+                  "本次备份用时：0秒，文件大小：1.5 KB\n下次备份时间：@" +
+                  std::to_string(5000 + 2 * interval - 1) + "\n";
+    if (tick % 2000 == 0) expected += "[clear]" + first_due;
   }
   std::string output = out_.str();
   auto [differs, _] = std::mismatch(output.begin(), output.end(), expected.begin(), expected.end());
@@ -94,15 +104,49 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
       << "first difference at byte " << differs - output.begin();
 }
 
+TEST_F(Scheduler, ABackupShowsItsProgressItsSizeAndTheNextTime) {
+  settings_.countdown_seconds = 1;
+  dump_ms_ = 3500;
+  run(1);
+  EXPECT_EQ(out_.str(),
+            "下次备份时间：@5000\n现在秒：0\n开始执行备份。。\n"
+            "正在备份，已用时：1秒，已写入：300.0 KB\n"
+            "正在备份，已用时：2秒，已写入：600.0 KB\n"
+            "正在备份，已用时：3秒，已写入：900.0 KB\n"
+            "备份完毕，备份文件存放在/bak/目录下的shop.sql\n"
+            "本次备份用时：3秒，文件大小：1.5 KB\n"
+            "下次备份时间：@91400\n");
+}
+
+TEST_F(Scheduler, TheLastBackupIsShownAgainAfterEachClearing) {
+  run(2000);
+  EXPECT_EQ(output_lines().back(), "[clear]下次备份时间：@91399") << "before any backup";
+
+  out_.str("");
+  settings_.countdown_seconds = 1;
+  results_ = {{dump_outcome::tool_failed, 2}};
+  run(2000);
+  std::vector<std::string> lines = output_lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"[clear]上次备份时间：@6999",
+                                      "备份失败，原备份文件保持不变，退出状态：2",
+                                      "下次备份时间：@93399"}));
+}
+
 TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
   settings_.countdown_seconds = 2000;
   run(2001);
   std::vector<std::string> lines = output_lines();
-  ASSERT_EQ(lines.size(), 2003u);
-  EXPECT_EQ(lines[1999], "现在秒：0");
-  EXPECT_EQ(lines[2000], "开始执行备份。。");
-  EXPECT_EQ(lines[2001], "备份完毕，备份文件存放在/bak/目录下的shop.sql");
-  EXPECT_EQ(lines[2002], "[clear]现在秒：86399");
+  ASSERT_EQ(lines.size(), 2010u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 2000, lines.end()),
+            (std::vector<std::string>{"现在秒：0", "开始执行备份。。",
+                                      "备份完毕，备份文件存放在/bak/目录下的shop.sql",
+                                      "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399",
+                                      "[clear]上次备份时间：@6999",
+                                      "备份完毕，备份文件存放在/bak/目录下的shop.sql",
+                                      "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399",
+                                      "现在秒：86399"}));
 }
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
@@ -111,19 +155,17 @@ TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
               {dump_outcome::not_saved, 0, "/bak/shop.sql: No space left on device"},
               {dump_outcome::busy}};
   run(2);
-  EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n现在秒：86399\n");
-
-  out_.str("");
-  settings_.countdown_seconds = 1;
-  run(1);
   EXPECT_EQ(out_.str(),
-            "现在秒：0\n开始执行备份。。\n"
-            "备份失败，原备份文件保持不变，新备份无法保存：/bak/shop.sql: No space left on device\n");
+            "下次备份时间：@5000\n现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n"
+            "下次备份时间：@91400\n现在秒：86399\n");
 
-  out_.str("");
-  settings_.countdown_seconds = 1;
-  run(1);
-  EXPECT_EQ(out_.str(), "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，另一个程序正在备份到同一文件\n");
+  for (const char* failure : {"新备份无法保存：/bak/shop.sql: No space left on device",
+                              "另一个程序正在备份到同一文件"}) {
+    out_.str("");
+    settings_.countdown_seconds = 1;
+    run(1);
+    EXPECT_EQ(output_lines()[3], std::string("备份失败，原备份文件保持不变，") + failure);
+  }
 }
 
 TEST_F(Scheduler, ALongDumpDoesNotShiftTheNextBackup) {
@@ -134,7 +176,7 @@ TEST_F(Scheduler, ALongDumpDoesNotShiftTheNextBackup) {
   EXPECT_EQ(dumps_[0].at_ms, start_ms_);
   EXPECT_EQ(dumps_[1].at_ms, start_ms_ + kDayMs);
   EXPECT_EQ(dumps_[0].deadline_ms, start_ms_ + kDayMs);
-  EXPECT_EQ(output_lines()[3], "现在秒：80349") << "the seconds really left after the dump";
+  EXPECT_EQ(output_lines()[6], "现在秒：80349") << "the seconds really left after the dump";
 }
 
 TEST_F(Scheduler, AStallPastDueTimesGivesOneBackupThenTheNextDueTimeAhead) {
@@ -143,9 +185,10 @@ TEST_F(Scheduler, AStallPastDueTimesGivesOneBackupThenTheNextDueTimeAhead) {
   const int64_t first_due = start_ms_ + kDayMs - 1000;
   ASSERT_EQ(dumps_.size(), 1u);
   EXPECT_EQ(dumps_[0].deadline_ms, first_due + 3 * kDayMs);
-  EXPECT_EQ(output_lines(), (std::vector<std::string>{"现在秒：86399", "现在秒：0", "开始执行备份。。",
-                                                       "备份完毕，备份文件存放在/bak/目录下的shop.sql",
-                                                       "现在秒：43197"}));
+  std::vector<std::string> lines = output_lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 3),
+            (std::vector<std::string>{"现在秒：86399", "现在秒：0"}));
+  EXPECT_EQ(lines.back(), "现在秒：43197");
 }
 
 TEST_F(Scheduler, ADumpStillRunningWhenTheNextIsDueIsEndedAndTheNextStarts) {
@@ -156,9 +199,11 @@ TEST_F(Scheduler, ADumpStillRunningWhenTheNextIsDueIsEndedAndTheNextStarts) {
   ASSERT_EQ(dumps_.size(), 2u);
   EXPECT_EQ(dumps_[1].at_ms, start_ms_ + kDayMs + 1000);
   EXPECT_EQ(dumps_[1].deadline_ms, start_ms_ + 2 * kDayMs);
-  EXPECT_EQ(out_.str(),
-            "现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，到下次备份时间仍未完成\n"
-            "现在秒：0\n开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n");
+  std::vector<std::string> lines = output_lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 6),
+            (std::vector<std::string>{"现在秒：0", "开始执行备份。。",
+                                      "备份失败，原备份文件保持不变，到下次备份时间仍未完成",
+                                      "下次备份时间：@91400", "现在秒：0"}));
 }
 
 }  // namespace

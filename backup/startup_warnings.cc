@@ -19,13 +19,16 @@ void warn_of_dump_file(console& con, const std::string& dump_file) {
 
 }  // namespace
 
-void warn_before_backing_up(console& con, const backup_settings& settings) {
-  if (settings.db_name.empty()) print_line(con, text_id::warning_no_database);
+bool warn_before_backing_up(console& con, const backup_settings& settings) {
+  const bool named = !settings.db_name.empty();
+  if (!named) print_line(con, text_id::warning_no_database);
   warn_of_dump_file(con, dump_file_path(settings));
   const std::string& dir = settings.save_dir;
   if (!dir.empty() && directory_part(dir).size() != dir.size())
     print_line(con, text_id::warning_no_trailing_slash, dump_file_path(settings));
-  if (!dump_tool_found()) print_line(con, text_id::warning_no_dump_tool);
-  if (!arguments_fit(build_dump_command(settings).arguments))
-    print_line(con, text_id::warning_too_long);
+  const bool tool_found = dump_tool_found();
+  if (!tool_found) print_line(con, text_id::warning_no_dump_tool);
+  const bool fits = arguments_fit(build_dump_command(settings).arguments);
+  if (!fits) print_line(con, text_id::warning_too_long);
+  return named && tool_found && fits;
 }

@@ -11,7 +11,9 @@
 // missing or not writable, or a directory where the dump file should be; a
 // save directory typed without its trailing separator; no dump tool where a
 // backup would look for it; values too long to start it with. Prints nothing
-// when all is in order. Looks at the file system; changes nothing.
-void warn_before_backing_up(console& con, const backup_settings& settings);
+// when all is in order. Looks at the file system; changes nothing. Returns
+// whether it found a database name, the dump tool and values it can be
+// started with, without which trying the connection is pointless.
+bool warn_before_backing_up(console& con, const backup_settings& settings);
 
 #endif  // AUTODUMP_BACKUP_STARTUP_WARNINGS_H_

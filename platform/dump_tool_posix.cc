@@ -1,7 +1,9 @@
 // Holding the ending signals, and starting and ending the dump tool.
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,9 +24,8 @@ constexpr int kEndingSignals[] = {SIGINT,    SIGQUIT, SIGTERM, SIGHUP,  SIGPIPE,
 
 // A tool that ignores SIGTERM at its deadline is killed this much later.
 constexpr int64_t kGraceMs = 10'000;
-// The longest single wait: the clock is looked at again after it, as the
-// waiting itself may run on another clock than the deadline's.
-constexpr int64_t kLongestWaitMs = 1000;
+// The longest single wait, and the interval of the calls while a tool runs.
+constexpr int64_t kSecondMs = 1000;
 
 // While held, the ending signals are blocked rather than caught, and taken
 // with sigwaitinfo: no handler, so no race between a check and a wait.
@@ -64,8 +65,9 @@ int exit_status_of(int wait_status) {
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(128 + SIGKILL);
   // Standard output first: the claimed file may have been given descriptor 0
   // or 1 by a program started without them.
+  if (output < 0) output = open("/dev/null", O_WRONLY | O_CLOEXEC);
   int moved = output == STDOUT_FILENO ? fcntl(output, F_SETFD, 0) : dup2(output, STDOUT_FILENO);
-  if (moved < 0) _exit(127);
+  if (output < 0 || moved < 0) _exit(127);
   // The scheduler never reads the console again; neither may the tool.
   int null_device = open("/dev/null", O_RDONLY);
   if (null_device < 0 || (null_device != STDIN_FILENO && dup2(null_device, STDIN_FILENO) < 0))
@@ -81,27 +83,56 @@ int exit_status_of(int wait_status) {
   _exit(errno == ENOENT ? 127 : 126);
 }
 
-// Waits for the tool, passing held signals on and ending it at its deadline.
-int wait_for(pid_t pid, int64_t deadline_ms) {
+// Waits up to `timeout_ms` for one of `set`, which must be blocked; returns
+// it, or 0. Through a signal descriptor where one can be had, as poll() is
+// timed on the same clock as the program's (sigtimedwait() is not, under a
+// test's fast clock).
+int wait_for_signal(int signal_fd, const sigset_t& set, int64_t timeout_ms) {
+  if (signal_fd < 0) {
+    timespec timeout{static_cast<time_t>(timeout_ms / 1000),
+                     static_cast<long>(timeout_ms % 1000) * 1000000L};
+    int signal = sigtimedwait(&set, nullptr, &timeout);
+    return signal > 0 ? signal : 0;
+  }
+  pollfd ready{signal_fd, POLLIN, 0};
+  signalfd_siginfo info;
+  if (poll(&ready, 1, static_cast<int>(timeout_ms)) <= 0 ||
+      read(signal_fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+    return 0;
+  return static_cast<int>(info.ssi_signo);
+}
+
+// Waits for the tool, passing held signals on, ending it at its deadline, and
+// calling `each_second` on the way.
+int wait_for(pid_t pid, int64_t deadline_ms, const std::function<void()>& each_second) {
   sigset_t wake = g_held_set;
   sigaddset(&wake, SIGCHLD);
+  int signal_fd = signalfd(-1, &wake, SFD_CLOEXEC);
   int passed_on = 0;
   bool overran = false;
   int64_t kill_at_ms = deadline_ms;
+  int64_t next_second_ms = monotonic_milliseconds() + kSecondMs;
   for (;;) {
     int status = 0;
     pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == pid) return overran ? dump_tool_overran : exit_status_of(status);
-    if (ended < 0 && errno != EINTR) return 255;
+    if (ended == pid || (ended < 0 && errno != EINTR)) {
+      if (signal_fd >= 0) close(signal_fd);
+      if (ended != pid) return 255;
+      return overran ? dump_tool_overran : exit_status_of(status);
+    }
     int64_t now_ms = monotonic_milliseconds();
     if (now_ms >= kill_at_ms) {
       kill(pid, overran ? SIGKILL : SIGTERM);
       kill_at_ms = overran ? INT64_MAX : now_ms + kGraceMs;
       overran = true;
     }
-    int64_t wait_ms = std::clamp<int64_t>(kill_at_ms - now_ms, 1, kLongestWaitMs);
-    timespec timeout{static_cast<time_t>(wait_ms / 1000), static_cast<long>(wait_ms % 1000) * 1000000L};
-    int signal = sigtimedwait(&wake, nullptr, &timeout);
+    if (now_ms >= next_second_ms) {
+      if (each_second) each_second();
+      next_second_ms += kSecondMs;
+      if (next_second_ms <= now_ms) next_second_ms = now_ms + kSecondMs;
+    }
+    int64_t wait_ms = std::clamp<int64_t>(std::min(kill_at_ms, next_second_ms) - now_ms, 0, kSecondMs);
+    int signal = wait_for_signal(signal_fd, wake, wait_ms);
     if (signal <= 0 || signal == SIGCHLD) continue;
     note_held(signal);
     // A second signal says the operator will not wait for the tool to tidy up.
@@ -142,7 +173,8 @@ void end_by_signal(int signal) {
   _exit(128 + signal);
 }
 
-int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms) {
+int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
+                  const std::function<void()>& each_second) {
   if (int signal = take_pending_signal()) {
     note_held(signal);
     return 128 + signal;
@@ -150,5 +182,5 @@ int run_dump_tool(const dump_command& command, const temp_file& output, int64_t 
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) become_tool(command, static_cast<int>(output.handle), parent);
-  return pid < 0 ? 127 : wait_for(pid, deadline_ms);
+  return pid < 0 ? 127 : wait_for(pid, deadline_ms, each_second);
 }

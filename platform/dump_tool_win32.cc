@@ -14,6 +14,7 @@ namespace {
 // wait would not do: its timeout leaves out the time the machine sleeps
 // (Windows 8 on), and under wine it runs on the wine server's clock.
 constexpr int64_t kPollMs = 100;
+constexpr int64_t kSecondMs = 1000;
 
 // The console runs its control handler on a thread of its own, so everything
 // the handler and the main thread share is under one lock.
@@ -79,7 +80,7 @@ HANDLE inheritable_copy(HANDLE handle) {
 
 HANDLE null_device() {
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE device = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+  HANDLE device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
                               OPEN_EXISTING, 0, nullptr);
   return device == INVALID_HANDLE_VALUE ? nullptr : device;
 }
@@ -110,7 +111,7 @@ bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMA
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_device();
-  startup.hStdOutput = inheritable_copy(output);
+  startup.hStdOutput = output == INVALID_HANDLE_VALUE ? null_device() : inheritable_copy(output);
   startup.hStdError = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
   bool started = startup.hStdOutput != nullptr &&
                  CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
@@ -121,14 +122,20 @@ bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMA
   return started;
 }
 
-// Waits for the tool to end, and ends it at its deadline. Returns whether it
-// was still running then.
-bool wait_for(HANDLE tool, int64_t deadline_ms) {
+// Waits for the tool to end, calling `each_second` on the way, and ends it at
+// its deadline. Returns whether it was still running then.
+bool wait_for(HANDLE tool, int64_t deadline_ms, const std::function<void()>& each_second) {
+  int64_t next_second_ms = monotonic_milliseconds() + kSecondMs;
   for (;;) {
     if (WaitForSingleObject(tool, 0) != WAIT_TIMEOUT) return false;
-    int64_t left = deadline_ms - monotonic_milliseconds();
-    if (left <= 0) break;
-    Sleep(static_cast<DWORD>(std::min(left, kPollMs)));
+    int64_t now_ms = monotonic_milliseconds();
+    if (now_ms >= deadline_ms) break;
+    if (now_ms >= next_second_ms) {
+      if (each_second) each_second();
+      next_second_ms += kSecondMs;
+      if (next_second_ms <= now_ms) next_second_ms = now_ms + kSecondMs;
+    }
+    Sleep(static_cast<DWORD>(std::min({deadline_ms - now_ms, next_second_ms - now_ms, kPollMs})));
   }
   AcquireSRWLockExclusive(&g_lock);
   end_tool();
@@ -158,7 +165,8 @@ int release_ending_signals() {
 
 void end_by_signal(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
 
-int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms) {
+int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
+                  const std::function<void()>& each_second) {
   if (int signal = held_signal()) return 128 + signal;
   PROCESS_INFORMATION tool;
   // 127 means the same as on POSIX: the tool could not be started.
@@ -173,7 +181,7 @@ int run_dump_tool(const dump_command& command, const temp_file& output, int64_t 
     TerminateProcess(tool.hProcess, STATUS_CONTROL_C_EXIT);
   else
     ResumeThread(tool.hThread);
-  bool overran = wait_for(tool.hProcess, deadline_ms);
+  bool overran = wait_for(tool.hProcess, deadline_ms, each_second);
   AcquireSRWLockExclusive(&g_lock);
   g_tool = nullptr;
   g_tool_job = nullptr;

@@ -4,12 +4,17 @@
 #define AUTODUMP_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 // True when standard output is a terminal that clear_terminal() can clear.
 bool stdout_is_terminal();
+
+// True when standard output is a terminal (on Windows a console): what is
+// printed is seen there, and kept in no file, pipe or journal.
+bool stdout_is_console();
 
 // Clears the terminal that standard output shows. `out` writes to standard
 // output; it is flushed first, and gets the escape sequences where those are
@@ -114,7 +119,9 @@ leftover_status remove_leftover(const std::string& path, std::string* error);
 constexpr int dump_tool_overran = -1;
 
 // Starts the dump tool directly, without a shell, with standard input from the
-// null device and standard output into `output`, and waits until it has ended.
+// null device and standard output into `output` (the null device when its
+// handle is -1), and waits until it has ended, calling `each_second` (where
+// given) once a second meanwhile.
 // Returns its exit status, 128 + the signal number when a signal ended it, or
 // 127 when it could not be started. A tool still running at `deadline_ms` (on
 // the clock of monotonic_milliseconds()) is ended (on POSIX asked with SIGTERM,
@@ -122,7 +129,11 @@ constexpr int dump_tool_overran = -1;
 // is passed on to the tool, or ends it (a second one ends it at once); one held
 // before it started keeps it from starting. The tool never outlives this
 // program, however this program ends. Needs the ending signals held.
-int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms);
+int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
+                  const std::function<void()>& each_second);
+
+// How many bytes a claimed file holds now.
+int64_t claimed_size(const temp_file& file);
 
 // Flushes `file` to disk, gives it the permission bits of `dump_file` (without
 // set-ID and sticky bits) and, where allowed, its owner and group, then renames

@@ -35,6 +35,8 @@ bool stdout_is_terminal() {
   return isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
+bool stdout_is_console() { return isatty(STDOUT_FILENO); }
+
 void clear_terminal(std::ostream& out) {
   out << "\x1b[H\x1b[2J";
   out.flush();

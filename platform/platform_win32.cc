@@ -14,7 +14,9 @@ bool is_separator(unsigned char byte) { return byte == '/' || byte == '\\'; }
 
 }  // namespace
 
-bool stdout_is_terminal() {
+bool stdout_is_terminal() { return stdout_is_console(); }
+
+bool stdout_is_console() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }

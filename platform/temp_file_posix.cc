@@ -102,6 +102,11 @@ std::string put_in_place(temp_file* file, const std::string& dump_file) {
   return "";
 }
 
+int64_t claimed_size(const temp_file& file) {
+  struct stat st;
+  return fstat(static_cast<int>(file.handle), &st) == 0 ? st.st_size : 0;
+}
+
 void discard_temp_file(temp_file* file) {
   int fd = static_cast<int>(file->handle);
   // Only what is still this claim: never another's file put at its name.

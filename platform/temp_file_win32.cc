@@ -105,6 +105,11 @@ std::string put_in_place(temp_file* file, const std::string& dump_file) {
   return "";
 }
 
+int64_t claimed_size(const temp_file& file) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(handle_of(file), &size) ? size.QuadPart : 0;
+}
+
 void discard_temp_file(temp_file* file) {
   HANDLE handle = handle_of(*file);
   delete_on_close(handle);

@@ -6,8 +6,10 @@
 #include "shell/console.h"
 
 // Asks for the six text fields one word each, stores every answer as soon as it
-// is read, then shows them all. Returns ok, or how reading ended before the
-// last answer; the fields answered until then keep their new values.
+// is read, then shows them all: the password as eight asterisks unless the
+// output is a terminal the operator watches. Returns ok, or how reading ended
+// before the last answer; the fields answered until then keep their new
+// values.
 read_status configure_database(console& con, backup_settings& settings);
 
 #endif  // AUTODUMP_SETTINGS_CONFIGURE_DATABASE_H_

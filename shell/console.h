@@ -18,6 +18,9 @@ struct console {
   // Clears the screen that `out` shows; null when `out` is not a terminal, so
   // that pipes and files get plain lines only.
   void (*clear)(std::ostream& out);
+  // Whether `out` is a terminal the operator watches, where the password may
+  // be shown; never a file, a pipe or a journal.
+  bool shows_secrets = false;
 };
 
 // Writes `line` and a line feed, then flushes, so that every line is on the

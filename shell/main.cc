@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "backup/connection_check.h"
 #include "backup/scheduler.h"
 #include "backup/startup_warnings.h"
 #include "platform/platform.h"
@@ -17,10 +18,10 @@ backup_settings g_settings;
 
 int main() {
   console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
-              stdout_is_terminal() ? clear_terminal : nullptr};
+              stdout_is_terminal() ? clear_terminal : nullptr, stdout_is_console()};
   int status = run_main_menu(con, g_settings, [&con] {
     keep_console_from_pausing();
-    warn_before_backing_up(con, g_settings);
+    if (warn_before_backing_up(con, g_settings)) check_connection(con, g_settings);
     run_auto_backup(con, g_settings, system_backup_env());
   });
   std::exit(status);

@@ -1,0 +1,36 @@
+#include "backup/report_text.h"
+
+#include <cstdio>
+#include <ctime>
+
+std::string elapsed_text(int64_t milliseconds, text_encoding encoding) {
+  int64_t seconds = milliseconds / 1000;
+  std::string text;
+  if (seconds >= 3600) text += std::to_string(seconds / 3600) + std::string(::text(text_id::unit_hours, encoding));
+  if (seconds >= 60)
+    text += std::to_string(seconds / 60 % 60) + std::string(::text(text_id::unit_minutes, encoding));
+  return text + std::to_string(seconds % 60) + std::string(::text(text_id::unit_seconds, encoding));
+}
+
+std::string size_text(int64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+  int unit = 0;
+  double scale = 1024;
+  // The unit is chosen after rounding, so that 1048575 bytes read "1.0 MB".
+  while (unit < 3 && bytes / scale >= 1023.95) {
+    ++unit;
+    scale *= 1024;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", bytes / scale, kUnits[unit]);
+  return text;
+}
+
+std::string local_time_text(int64_t unix_seconds) {
+  std::time_t time = static_cast<std::time_t>(unix_seconds);
+  const std::tm* local = std::localtime(&time);
+  char text[32] = "";
+  if (local) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
+  return text;
+}
