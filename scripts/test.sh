@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 ensure_packages cmake make g++ libgtest-dev locales procps strace mariadb-server mariadb-client faketime \
-  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip
+  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip lintian
 ensure_gbk_locale
 
 jobs=$(nproc)
