@@ -5,7 +5,7 @@
 #include <csignal>
 
 #include "platform/platform.h"
-#include "platform/win32_errors.h"
+#include "platform/win32_common.h"
 #include "platform/windows_command_line.h"
 
 namespace {
@@ -45,8 +45,12 @@ void end_tool() {
 }
 
 BOOL WINAPI on_console_event(DWORD event) {
+  // Only services get it, and then for any user's logging off, even another's
+  // remote session: it is no reason for this program to end.
+  if (event == CTRL_LOGOFF_EVENT) return TRUE;
   AcquireSRWLockExclusive(&g_lock);
   bool holding = g_holding;
+  bool again = holding && g_held_signal != 0;
   if (holding) {
     if (g_held_signal == 0) g_held_signal = signal_for(event);
     // The tool shares the console but may ignore the event, or (under wine)
@@ -54,6 +58,10 @@ BOOL WINAPI on_console_event(DWORD event) {
     end_tool();
   }
   ReleaseSRWLockExclusive(&g_lock);
+  if (!holding || again) restore_console_mode();
+  // A second request says the operator will not wait for the tidying up; the
+  // next backup clears the temporary file left.
+  if (again) ExitProcess(STATUS_CONTROL_C_EXIT);
   // Outside a dump the default handler ends the process at once.
   if (!holding) return FALSE;
   // For any other event the process ends as soon as this returns: let the main
@@ -103,22 +111,52 @@ void close_if_open(HANDLE handle) {
   if (handle != nullptr) CloseHandle(handle);
 }
 
+// The attribute that lets the tool inherit `handles` and no other handle this
+// program holds (an answers file, a parent's pipe); null where it cannot be
+// made. Freed with DeleteProcThreadAttributeList and HeapFree.
+LPPROC_THREAD_ATTRIBUTE_LIST inherit_only(HANDLE* handles, std::size_t count) {
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  auto list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size));
+  if (list && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                  count * sizeof(HANDLE), nullptr, nullptr))
+      return list;
+    DeleteProcThreadAttributeList(list);
+  }
+  if (list) HeapFree(GetProcessHeap(), 0, list);
+  return nullptr;
+}
+
 // Starts the tool suspended, found by name the way Windows finds a program
 // (this program's folder, the current folder, the system folders, PATH).
 bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMATION* process) {
   std::string line = windows_command_line(command.arguments, is_lead_byte);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_device();
-  startup.hStdOutput = output == INVALID_HANDLE_VALUE ? null_device() : inheritable_copy(output);
-  startup.hStdError = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
-  bool started = startup.hStdOutput != nullptr &&
-                 CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                                nullptr, nullptr, &startup, process);
-  close_if_open(startup.hStdInput);
-  close_if_open(startup.hStdOutput);
-  close_if_open(startup.hStdError);
+  STARTUPINFOEXA startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  HANDLE* handles[] = {&startup.StartupInfo.hStdInput, &startup.StartupInfo.hStdOutput,
+                       &startup.StartupInfo.hStdError};
+  *handles[0] = null_device();
+  *handles[1] = output == INVALID_HANDLE_VALUE ? null_device() : inheritable_copy(output);
+  // The program's own standard error, where it has one (not under a service
+  // wrapper that gave it none).
+  *handles[2] = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  if (*handles[2] == nullptr) *handles[2] = null_device();
+  HANDLE inherited[] = {*handles[0], *handles[1], *handles[2]};
+  startup.lpAttributeList = inherit_only(inherited, 3);
+  // Without a console of its own (a service, a detached start), a console
+  // program would get a window of its own for each dump.
+  DWORD flags = CREATE_SUSPENDED | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW) |
+                (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  bool started = *handles[0] && *handles[1] && *handles[2] &&
+                 CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                nullptr, &startup.StartupInfo, process);
+  if (startup.lpAttributeList) {
+    DeleteProcThreadAttributeList(startup.lpAttributeList);
+    HeapFree(GetProcessHeap(), 0, startup.lpAttributeList);
+  }
+  for (HANDLE* handle : handles) close_if_open(*handle);
   return started;
 }
 
@@ -146,9 +184,13 @@ bool wait_for(HANDLE tool, int64_t deadline_ms, const std::function<void()>& eac
 
 }  // namespace
 
+void install_console_handler() {
+  static bool installed = SetConsoleCtrlHandler(on_console_event, TRUE);
+  (void)installed;
+}
+
 void hold_ending_signals() {
-  static bool handler_installed = SetConsoleCtrlHandler(on_console_event, TRUE);
-  (void)handler_installed;
+  install_console_handler();
   AcquireSRWLockExclusive(&g_lock);
   g_holding = true;
   g_held_signal = 0;
@@ -163,7 +205,10 @@ int release_ending_signals() {
   return signal;
 }
 
-void end_by_signal(int) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+void end_by_signal(int) {
+  restore_console_mode();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
 
 int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
                   const std::function<void()>& each_second) {
@@ -181,7 +226,11 @@ int run_dump_tool(const dump_command& command, const temp_file& output, int64_t 
     TerminateProcess(tool.hProcess, STATUS_CONTROL_C_EXIT);
   else
     ResumeThread(tool.hThread);
+  // A machine that sleeps mid-dump would leave the server's connection to
+  // time out.
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   bool overran = wait_for(tool.hProcess, deadline_ms, each_second);
+  SetThreadExecutionState(ES_CONTINUOUS);
   AcquireSRWLockExclusive(&g_lock);
   g_tool = nullptr;
   g_tool_job = nullptr;

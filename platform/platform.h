@@ -75,7 +75,10 @@ bool arguments_fit(const std::vector<std::string>& arguments);
 // except those of the program's own faults; on Windows Ctrl-C, Ctrl-Break and
 // the closing of the console): the first one is held, and passed on to a dump
 // tool that is running meanwhile. A signal that the process ignored from its
-// start stays ignored, and is not passed on.
+// start stays ignored, and is not passed on. On Windows a second event during
+// a dump ends the process at once, with the tool; the temporary file it leaves
+// is cleared by the next backup. Logging off (which only services hear, for
+// any user) is no ending event.
 
 void hold_ending_signals();
 // Ends the holding. Returns the first signal held meanwhile, 0 if none; the

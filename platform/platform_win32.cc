@@ -1,8 +1,10 @@
 // The console, the clock, and what the program looks up in the file system.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform/platform.h"
-#include "platform/win32_errors.h"
+#include "platform/win32_common.h"
 #include "platform/windows_command_line.h"
 
 namespace {
@@ -11,6 +13,10 @@ namespace {
 constexpr std::size_t kLongestCommandLine = 32767;
 
 bool is_separator(unsigned char byte) { return byte == '/' || byte == '\\'; }
+
+// The console's input while its mode is changed, and the mode to give back.
+void* volatile g_console_input = nullptr;
+DWORD g_console_mode = 0;
 
 }  // namespace
 
@@ -40,12 +46,26 @@ std::string console_codeset() {
 }
 
 void keep_console_from_pausing() {
-  HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+  install_console_handler();
+  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return;
   DWORD mode;
-  if (GetConsoleMode(input, &mode))
-    SetConsoleMode(input, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS);
+  if (GetConsoleMode(input, &mode) &&
+      SetConsoleMode(input, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS)) {
+    g_console_input = input;
+    g_console_mode = mode;
+    // Ending by exit(): menu item 3, or the end of the input.
+    std::atexit(restore_console_mode);
+    return;
+  }
+  CloseHandle(input);
+}
+
+void restore_console_mode() {
+  HANDLE input = InterlockedExchangePointer(&g_console_input, nullptr);
+  if (input == nullptr) return;
+  SetConsoleMode(input, g_console_mode);
   CloseHandle(input);
 }
 

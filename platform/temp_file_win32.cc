@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
-#include "platform/win32_errors.h"
+#include "platform/win32_common.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32_errors.h"
+#include "platform/win32_common.h"
 
 std::string system_message(DWORD code) {
   char* buffer = nullptr;
