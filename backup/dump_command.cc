@@ -1,7 +1,5 @@
 #include "backup/dump_command.h"
 
-#include <algorithm>
-
 std::string dump_file_path(const backup_settings& settings) {
   return settings.save_dir + settings.save_file_name + dump_file_suffix;
 }
@@ -25,7 +23,8 @@ dump_command build_check_command(const backup_settings& settings) {
   return command;
 }
 
-bool holds_nul_byte(const dump_command& command) {
-  return std::any_of(command.arguments.begin(), command.arguments.end(),
-                     [](const std::string& argument) { return argument.find('\0') != argument.npos; });
+std::string unusable_text(const dump_command& command, const std::string& dump_file) {
+  for (const std::string& argument : command.arguments)
+    if (std::string error = text_error(argument); !error.empty()) return error;
+  return text_error(dump_file);
 }

@@ -27,8 +27,8 @@ dump_command build_dump_command(const backup_settings& settings);
 // a cheap proof that the connection values work.
 dump_command build_check_command(const backup_settings& settings);
 
-// Whether any typed value in `command` holds a NUL byte, which would cut an
-// argument short.
-bool holds_nul_byte(const dump_command& command);
+// "" when the system can take every typed value in `command` and `dump_file`;
+// otherwise its reason why not (a NUL byte would cut an argument short).
+std::string unusable_text(const dump_command& command, const std::string& dump_file = "");
 
 #endif  // AUTODUMP_BACKUP_DUMP_COMMAND_H_

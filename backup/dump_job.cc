@@ -56,8 +56,8 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
 
 dump_result run_dump(const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress) {
-  if (holds_nul_byte(command) || dump_file.find('\0') != std::string::npos)
-    return {dump_outcome::not_saved, 0, nul_byte_error()};
+  if (std::string error = unusable_text(command, dump_file); !error.empty())
+    return {dump_outcome::not_saved, 0, error};
   hold_ending_signals();
   // Written through a link, as a shell's redirection would.
   dump_result result = claim_and_dump(command, link_target(dump_file), deadline_ms, on_progress);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32_common.h"
@@ -88,15 +89,16 @@ HANDLE inheritable_copy(HANDLE handle) {
 
 HANDLE null_device() {
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                              OPEN_EXISTING, 0, nullptr);
+  HANDLE device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                              nullptr);
   return device == INVALID_HANDLE_VALUE ? nullptr : device;
 }
 
 // A job that ends `tool` with this program, however this program ends; null
 // where none can be made (a job inside a job before Windows 8).
 HANDLE job_for(HANDLE tool) {
-  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return nullptr;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -129,10 +131,14 @@ LPPROC_THREAD_ATTRIBUTE_LIST inherit_only(HANDLE* handles, std::size_t count) {
 }
 
 // Starts the tool suspended, found by name the way Windows finds a program
-// (this program's folder, the current folder, the system folders, PATH).
+// (find_program()).
 bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMATION* process) {
-  std::string line = windows_command_line(command.arguments, is_lead_byte);
-  STARTUPINFOEXA startup = {};
+  std::wstring program = find_program(to_wide(command.arguments[0]));
+  if (program.empty()) return false;
+  std::vector<std::wstring> arguments;
+  for (const std::string& argument : command.arguments) arguments.push_back(to_wide(argument));
+  std::wstring line = windows_command_line(arguments);
+  STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   HANDLE* handles[] = {&startup.StartupInfo.hStdInput, &startup.StartupInfo.hStdOutput,
@@ -150,8 +156,8 @@ bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMA
   DWORD flags = CREATE_SUSPENDED | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW) |
                 (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
   bool started = *handles[0] && *handles[1] && *handles[2] &&
-                 CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                nullptr, &startup.StartupInfo, process);
+                 CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+                                nullptr, nullptr, &startup.StartupInfo, process);
   if (startup.lpAttributeList) {
     DeleteProcThreadAttributeList(startup.lpAttributeList);
     HeapFree(GetProcessHeap(), 0, startup.lpAttributeList);

@@ -9,6 +9,12 @@
 #include <string>
 #include <vector>
 
+// Where standard input or output is a Windows console, std::cin and std::cout
+// read and write it through the console's wide calls, in the program's
+// encoding (console_codeset()); elsewhere (POSIX, files, pipes) they stay as
+// they are, bytes in that encoding.
+void connect_console_streams();
+
 // True when standard output is a terminal that clear_terminal() can clear.
 bool stdout_is_terminal();
 
@@ -149,8 +155,9 @@ std::string put_in_place(temp_file* file, const std::string& dump_file);
 // Removes a claimed file and releases it.
 void discard_temp_file(temp_file* file);
 
-// The OS's words for a name or argument that holds a NUL byte, which no
-// system call can take.
-std::string nul_byte_error();
+// "" when the system can take `text` as a name or an argument; otherwise its
+// words for why not: a NUL byte, which no system call can take, or (on
+// Windows) bytes that are no text in the program's encoding.
+std::string text_error(const std::string& text);
 
 #endif  // AUTODUMP_PLATFORM_PLATFORM_H_

@@ -1,7 +1,9 @@
 // The console, the clock, and what the program looks up in the file system.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32_common.h"
@@ -13,6 +15,10 @@ namespace {
 constexpr std::size_t kLongestCommandLine = 32767;
 
 bool is_separator(unsigned char byte) { return byte == '/' || byte == '\\'; }
+
+// Whether `byte` starts a two-byte character in the program's encoding: the
+// byte after it may look like a backslash but is not one.
+bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByteEx(program_code_page(), byte); }
 
 // The console's input while its mode is changed, and the mode to give back.
 void* volatile g_console_input = nullptr;
@@ -35,14 +41,14 @@ void clear_terminal(std::ostream& out) {
   DWORD cells = static_cast<DWORD>(screen.dwSize.X) * static_cast<DWORD>(screen.dwSize.Y);
   COORD origin = {0, 0};
   DWORD written;
-  FillConsoleOutputCharacterA(console, ' ', cells, origin, &written);
+  FillConsoleOutputCharacterW(console, L' ', cells, origin, &written);
   FillConsoleOutputAttribute(console, screen.wAttributes, cells, origin, &written);
   SetConsoleCursorPosition(console, origin);
 }
 
 std::string console_codeset() {
-  // Without a console (output to a pipe or a file) this is 0: GBK then too.
-  return GetConsoleOutputCP() == CP_UTF8 ? "UTF-8" : "GBK";
+  // Without a console (output to a pipe or a file) this is GBK too.
+  return program_code_page() == CP_UTF8 ? "UTF-8" : "GBK";
 }
 
 void keep_console_from_pausing() {
@@ -75,7 +81,7 @@ bool directory_accepts_files(const std::string& directory) {
   // Only trying tells whether this account may create files there.
   if (directory_part(name).size() != name.size()) name += '\\';
   name += "autodump-" + std::to_string(GetCurrentProcessId()) + ".probe";
-  HANDLE probe = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE probe = CreateFileW(to_wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (probe == INVALID_HANDLE_VALUE) return false;
   CloseHandle(probe);
@@ -83,8 +89,9 @@ bool directory_accepts_files(const std::string& directory) {
 }
 
 bool is_directory(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return false;
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  if (!to_wide(path, &wide)) return false;
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -100,28 +107,63 @@ std::string directory_part(const std::string& path) {
 }
 
 std::string link_target(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return path;
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  std::wstring wide;
+  if (!to_wide(path, &wide)) return path;
+  DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return path;
   // Opening follows the links to the file itself, which then names itself.
-  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return path;
-  char name[MAX_PATH];
-  DWORD length = GetFinalPathNameByHandleA(file, name, MAX_PATH, FILE_NAME_NORMALIZED);
+  wchar_t name[MAX_PATH];
+  DWORD length = GetFinalPathNameByHandleW(file, name, MAX_PATH, FILE_NAME_NORMALIZED);
   CloseHandle(file);
   if (length == 0 || length >= MAX_PATH) return path;
-  std::string target(name, length);
+  std::wstring target(name, length);
   // "\\?\C:\..." for a drive, "\\?\UNC\server\..." for a share.
-  if (target.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + target.substr(8);
-  if (target.rfind("\\\\?\\", 0) == 0) return target.substr(4);
-  return target;
+  if (target.rfind(L"\\\\?\\UNC\\", 0) == 0) target = L"\\\\" + target.substr(8);
+  else if (target.rfind(L"\\\\?\\", 0) == 0) target = target.substr(4);
+  std::string named = from_wide(target);
+  // A name the program's encoding cannot hold stays the link's own.
+  return to_wide(named) == target ? named : path;
 }
 
-bool dump_tool_found() {
-  char found[MAX_PATH];
-  return SearchPathA(nullptr, "mysqldump", ".exe", MAX_PATH, found, nullptr) > 0;
+bool dump_tool_found() { return !find_program(L"mysqldump").empty(); }
+
+std::wstring find_program(const std::wstring& name) {
+  std::wstring file = name;
+  if (file.find(L'.') == std::wstring::npos) file += L".exe";
+  std::vector<std::wstring> folders;
+  wchar_t folder[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    std::wstring own(folder, length);
+    folders.push_back(own.substr(0, own.find_last_of(L"\\/") + 1));
+  }
+  if (NeedCurrentDirectoryForExePathW(file.c_str())) folders.push_back(L".\\");
+  if (GetSystemDirectoryW(folder, MAX_PATH)) folders.push_back(std::wstring(folder) + L"\\");
+  if (GetWindowsDirectoryW(folder, MAX_PATH)) {
+    folders.push_back(std::wstring(folder) + L"\\System\\");
+    folders.push_back(std::wstring(folder) + L"\\");
+  }
+  std::vector<wchar_t> path(GetEnvironmentVariableW(L"PATH", nullptr, 0) + 1);
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+  for (std::wstring::size_type start = 0; start <= path.size();) {
+    auto end = std::find(path.begin() + start, path.end(), L';') - path.begin();
+    std::wstring entry(path.begin() + start, path.begin() + end);
+    if (!entry.empty()) folders.push_back(entry.back() == L'\\' ? entry : entry + L"\\");
+    start = end + 1;
+  }
+  for (const std::wstring& candidate_folder : folders) {
+    std::wstring candidate = candidate_folder + file;
+    DWORD attributes = GetFileAttributesW(candidate.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    wchar_t full[MAX_PATH];
+    DWORD full_length = GetFullPathNameW(candidate.c_str(), MAX_PATH, full, nullptr);
+    return full_length > 0 && full_length < MAX_PATH ? std::wstring(full, full_length) : candidate;
+  }
+  return L"";
 }
 
 void sleep_milliseconds(int64_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
@@ -135,8 +177,7 @@ int64_t monotonic_milliseconds() {
 }
 
 bool arguments_fit(const std::vector<std::string>& arguments) {
-  std::string line = windows_command_line(arguments, is_lead_byte);
-  int characters = MultiByteToWideChar(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
-                                       nullptr, 0);
-  return static_cast<std::size_t>(characters) < kLongestCommandLine;
+  std::vector<std::wstring> wide;
+  for (const std::string& argument : arguments) wide.push_back(to_wide(argument));
+  return windows_command_line(wide).size() < kLongestCommandLine;
 }

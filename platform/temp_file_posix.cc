@@ -115,4 +115,6 @@ void discard_temp_file(temp_file* file) {
   file->handle = -1;
 }
 
-std::string nul_byte_error() { return std::strerror(EINVAL); }
+std::string text_error(const std::string& text) {
+  return text.find('\0') == std::string::npos ? "" : std::strerror(EINVAL);
+}

@@ -32,7 +32,7 @@ bool delete_on_close(HANDLE file) {
 // Whether `path` still names the file open as `file`, and not something put
 // at its name since (sharing delete lets others rename the claimed file).
 bool same_file(HANDLE file, const std::string& path) {
-  HANDLE named = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE named = CreateFileW(to_wide(path).c_str(), FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
@@ -50,7 +50,12 @@ bool same_file(HANDLE file, const std::string& path) {
 claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error) {
   // Others may read it and look at its lock, never write it; sharing delete
   // lets it be renamed while this program still holds it locked.
-  HANDLE created = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+  std::wstring wide;
+  if (!to_wide(path, &wide)) {
+    *error = describe_error(path, ERROR_INVALID_NAME);
+    return claim_status::failed;
+  }
+  HANDLE created = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (created == INVALID_HANDLE_VALUE) {
@@ -71,7 +76,7 @@ claim_status create_temp_file(const std::string& path, temp_file* file, std::str
 }
 
 leftover_status remove_leftover(const std::string& path, std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | DELETE,
+  HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_READ | DELETE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -97,7 +102,7 @@ std::string put_in_place(temp_file* file, const std::string& dump_file) {
   HANDLE handle = handle_of(*file);
   if (!FlushFileBuffers(handle)) return describe_error(file->path, GetLastError());
   if (!same_file(handle, file->path)) return describe_error(file->path, ERROR_FILE_INVALID);
-  if (!MoveFileExA(file->path.c_str(), dump_file.c_str(),
+  if (!MoveFileExW(to_wide(file->path).c_str(), to_wide(dump_file).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return describe_error(dump_file, GetLastError());
   CloseHandle(handle);
@@ -116,5 +121,3 @@ void discard_temp_file(temp_file* file) {
   CloseHandle(handle);
   file->handle = -1;
 }
-
-std::string nul_byte_error() { return system_message(ERROR_INVALID_NAME); }

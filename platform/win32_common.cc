@@ -1,11 +1,46 @@
 #include "platform/win32_common.h"
 
+#include "platform/platform.h"
+
+UINT program_code_page() {
+  static const UINT code_page = GetConsoleOutputCP() == CP_UTF8 ? CP_UTF8 : 936;
+  return code_page;
+}
+
+bool to_wide(const std::string& text, std::wstring* wide) {
+  wide->clear();
+  if (text.empty()) return true;
+  if (text.find('\0') != std::string::npos) return false;
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(program_code_page(), MB_ERR_INVALID_CHARS, text.data(), size,
+                                   nullptr, 0);
+  if (length == 0) return false;
+  wide->resize(static_cast<std::size_t>(length));
+  return MultiByteToWideChar(program_code_page(), MB_ERR_INVALID_CHARS, text.data(), size,
+                             wide->data(), length) == length;
+}
+
+std::wstring to_wide(const std::string& text) {
+  std::wstring wide;
+  if (!to_wide(text, &wide)) wide = L"\uFFFD";
+  return wide;
+}
+
+std::string from_wide(const wchar_t* wide, std::size_t length) {
+  if (length == 0) return "";
+  int size = static_cast<int>(length);
+  int bytes = WideCharToMultiByte(program_code_page(), 0, wide, size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(program_code_page(), 0, wide, size, text.data(), bytes, nullptr, nullptr);
+  return text;
+}
+
 std::string system_message(DWORD code) {
-  char* buffer = nullptr;
-  DWORD length = FormatMessageA(
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string message = length != 0 ? std::string(buffer, length) : "error " + std::to_string(code);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string message = length != 0 ? from_wide(buffer, length) : "error " + std::to_string(code);
   LocalFree(buffer);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
     message.pop_back();
@@ -16,4 +51,9 @@ std::string describe_error(const std::string& path, DWORD code) {
   return path + ": " + system_message(code);
 }
 
-bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte); }
+std::string text_error(const std::string& text) {
+  std::wstring wide;
+  if (to_wide(text, &wide)) return "";
+  return system_message(text.find('\0') != std::string::npos ? ERROR_INVALID_NAME
+                                                             : ERROR_NO_UNICODE_TRANSLATION);
+}

@@ -7,9 +7,6 @@
 
 // Joins `arguments` with blanks, each quoted where it needs it, so that the
 // Microsoft C runtime splits the line back into exactly these arguments.
-// `is_lead_byte` tells the first byte of a two-byte character in the ANSI code
-// page: the byte after it may look like a backslash but is not one.
-std::string windows_command_line(const std::vector<std::string>& arguments,
-                                 bool (*is_lead_byte)(unsigned char byte));
+std::wstring windows_command_line(const std::vector<std::wstring>& arguments);
 
 #endif  // AUTODUMP_PLATFORM_WINDOWS_COMMAND_LINE_H_

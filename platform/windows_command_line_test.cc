@@ -4,24 +4,21 @@
 
 namespace {
 
-bool gbk_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
-
 TEST(WindowsCommandLine, QuotesSoThatTheRuntimeSplitsBackEveryArgument) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"plain", "plain"},
-      {"%PATH%^&|<>()!", "%PATH%^&|<>()!"},
-      {"", "\"\""},
-      {"a b\tc", "\"a b\tc\""},
-      {"say \"hi\"", "\"say \\\"hi\\\"\""},
-      {"a\\\\b", "a\\\\b"},
-      {"a\\\"b", "\"a\\\\\\\"b\""},
-      {"end \\", "\"end \\\\\""},
-      {"\xd6\\\"", "\"\xd6\\\\\"\""},  // GBK 謀, whose second byte is a backslash's
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"plain", L"plain"},
+      {L"%PATH%^&|<>()!", L"%PATH%^&|<>()!"},
+      {L"", L"\"\""},
+      {L"a b\tc", L"\"a b\tc\""},
+      {L"say \"hi\"", L"\"say \\\"hi\\\"\""},
+      {L"a\\\\b", L"a\\\\b"},
+      {L"a\\\"b", L"\"a\\\\\\\"b\""},
+      {L"end \\", L"\"end \\\\\""},
+      {L"\u8b00\\\"", L"\"\u8b00\\\\\\\"\""},
   };
   for (const auto& [argument, quoted] : cases)
-    EXPECT_EQ(windows_command_line({argument}, gbk_lead_byte), quoted) << argument;
-  EXPECT_EQ(windows_command_line({"mysqldump", "-pa b", "db"}, gbk_lead_byte),
-            "mysqldump \"-pa b\" db");
+    EXPECT_EQ(windows_command_line({argument}), quoted);
+  EXPECT_EQ(windows_command_line({L"mysqldump", L"-pa b", L"db"}), L"mysqldump \"-pa b\" db");
 }
 
 }  // namespace

@@ -43,6 +43,14 @@ read_status read_word(console& con, std::string* word) {
   return read_status::ok;
 }
 
+void skip_byte_order_mark(console& con) {
+  std::streambuf* input = con.in.rdbuf();
+  for (unsigned char byte : {0xEF, 0xBB, 0xBF}) {
+    if (input->sgetc() != byte) return;
+    input->sbumpc();
+  }
+}
+
 read_status read_int(console& con, int32_t* value) {
   std::string word;
   if (read_status status = read_word(con, &word); status != read_status::ok) return status;

@@ -43,6 +43,10 @@ constexpr std::size_t max_word_bytes = 1 << 20;
 // word longer than max_word_bytes; `word` changes only with ok.
 read_status read_word(console& con, std::string* word);
 
+// Skips a UTF-8 byte-order mark at the start of the input, as Notepad writes
+// one; no answer can begin with its bytes, the first being a menu number.
+void skip_byte_order_mark(console& con);
+
 // Reads the next word and takes it as a decimal integer with an optional sign.
 // A word that is anything else, or does not fit 32 bits, is consumed all the
 // same and gives not_a_number.

@@ -17,6 +17,7 @@ backup_settings g_settings;
 }  // namespace
 
 int main() {
+  connect_console_streams();
   console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
               stdout_is_terminal() ? clear_terminal : nullptr, stdout_is_console()};
   int status = run_main_menu(con, g_settings, [&con] {

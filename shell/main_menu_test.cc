@@ -37,6 +37,12 @@ TEST(MainMenu, TypedAheadAnswersConfigureAndStartTheBackup) {
   EXPECT_EQ(run.settings.countdown_seconds, 7 * 86400);
 }
 
+TEST(MainMenu, AByteOrderMarkBeforeTheFirstAnswerIsSkipped) {
+  menu_run run = run_menu("\xEF\xBB\xBF" "4\r\n2\r\n");
+  EXPECT_EQ(run.settings.interval_days, 2);
+  EXPECT_EQ(run.backups_started, 0);
+}
+
 TEST(MainMenu, RefusedIntervalsKeepTheOldOne) {
   backup_settings settings;
   set_backup_interval(settings, 3);

@@ -37,8 +37,11 @@ zip=$(ls dist/autodump-*-win64.zip)
 unzip -q "$zip" -d "$work/zip"
 [ -s "$work/zip/"*/README-windows.txt ] || fail "the zip has no README for Windows"
 [ "$(head -c 2 "$work/zip/"*/autodump.exe)" = MZ ] || fail "the zip has no Windows executable"
-x86_64-w64-mingw32-objdump -p "$work/zip/"*/autodump.exe | grep -q 'DLL Name: libstdc++' &&
-  fail "the Windows executable needs the MinGW runtime beside it"
+imports=$(x86_64-w64-mingw32-objdump -p "$work/zip/"*/autodump.exe)
+grep -q 'DLL Name: libstdc++' <<< "$imports" && fail "the Windows executable needs the MinGW runtime beside it"
+# Those read names, command lines and typed text in the ANSI code page, not the console's.
+ansi=$(grep -owE 'CreateFileA|MoveFileExA|CreateProcessA|SearchPathA|ReadConsoleA|GetFileAttributesA' <<< "$imports")
+[ -z "$ansi" ] || fail "the Windows executable imports $ansi"
 
 echo "packages: $failures failed"
 [ "$failures" -eq 0 ]

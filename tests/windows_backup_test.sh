@@ -47,8 +47,9 @@ run_autodump() {
   local name=$1
   shift
   printf '%s\n' "$@" > "$work/$name.answers"
-  # The ANSI code page of a Chinese Windows (936), so that GBK bytes pass through.
-  LC_ALL=zh_CN.GBK "${fast_clock[@]}" wine "$work/app/autodump.exe" < "$work/$name.answers" \
+  # Wine's code pages follow the locale: all 936 as on a Chinese Windows, or
+  # (C.UTF-8) the ANSI code page 1252 of an English one.
+  LC_ALL=${locale:-zh_CN.GBK} "${fast_clock[@]}" wine "$work/app/autodump.exe" < "$work/$name.answers" \
     > "$work/$name.log" 2>&1 &
 }
 
@@ -89,6 +90,9 @@ FAKE_DUMP_EXIT=3 WINEPATH=$tools_path run_autodump failing 1 127.0.0.1 root secr
 run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
 
+# GBK answers on an English Windows: the file gets the Chinese name typed.
+locale=C.UTF-8 WINEPATH=$tools_path run_autodump english 1 127.0.0.1 root secret shop "$bak" "$(gbk 备份)" 2
+
 # --- a failing or missing tool is a failure -----------------------------------
 
 for run in failing missing; do
@@ -120,6 +124,17 @@ if wait_for interrupt '^开始执行备份'; then
 else
   fail "interrupt: the dump never started: $(reports interrupt)"
 fi
+
+# --- Chinese names on an English Windows ---------------------------------------
+
+if wait_for english '^备份'; then
+  log_lines english | grep -qxF "备份完毕，备份文件存放在${bak}目录下的备份.sql" ||
+    fail "English Windows: $(reports english)"
+  [ -f "$work/bak/备份.sql" ] || fail "English Windows: no 备份.sql but: $(ls "$work/bak")"
+else
+  fail "English Windows: no backup reported: $(reports english)"
+fi
+stop english
 
 # --- typed values reach the tool exactly, two days running -------------------
 
