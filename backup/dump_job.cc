@@ -21,8 +21,24 @@ claim_status claim_temp_file(const std::string& path, temp_file* file, std::stri
   return claim_status::busy;
 }
 
+// Puts the dump in place, waiting for another program holding the dump file
+// to let go; an ending signal cuts the waiting short.
+std::string put_in_place_when_free(temp_file* temp, const std::string& target,
+                                   const std::function<void()>& on_waiting) {
+  std::string error = put_in_place(temp, target);
+  if (error.empty() || !held_by_another_program(target)) return error;
+  if (on_waiting) on_waiting();
+  for (int tries = 0; tries < held_dump_file_retries && !ending_signal_held(); ++tries) {
+    sleep_milliseconds(1000);
+    error = put_in_place(temp, target);
+    if (error.empty() || !held_by_another_program(target)) return error;
+  }
+  return error;
+}
+
 dump_result claim_and_dump(const dump_command& command, const std::string& target,
-                          int64_t deadline_ms, const dump_progress& on_progress) {
+                          int64_t deadline_ms, const dump_progress& on_progress,
+                          const std::function<void()>& on_waiting) {
   const int64_t started_ms = monotonic_milliseconds();
   temp_file temp;
   std::string error;
@@ -45,7 +61,7 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
     return {dump_outcome::tool_failed, status};
   }
   const int64_t bytes = claimed_size(temp);
-  error = put_in_place(&temp, target);
+  error = put_in_place_when_free(&temp, target, on_waiting);
   if (error.empty())
     return {dump_outcome::saved, 0, "", monotonic_milliseconds() - started_ms, bytes};
   discard_temp_file(&temp);
@@ -55,12 +71,14 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
 }  // namespace
 
 dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms, const dump_progress& on_progress) {
+                     int64_t deadline_ms, const dump_progress& on_progress,
+                     const std::function<void()>& on_waiting) {
   if (std::string error = unusable_text(command, dump_file); !error.empty())
     return {dump_outcome::not_saved, 0, error};
   hold_ending_signals();
   // Written through a link, as a shell's redirection would.
-  dump_result result = claim_and_dump(command, link_target(dump_file), deadline_ms, on_progress);
+  dump_result result =
+      claim_and_dump(command, link_target(dump_file), deadline_ms, on_progress, on_waiting);
   if (int signal = release_ending_signals()) end_by_signal(signal);
   return result;
 }

@@ -29,16 +29,23 @@ struct dump_result {
 // started, and what it has written so far.
 using dump_progress = std::function<void(int64_t elapsed_ms, int64_t bytes_written)>;
 
+// How long a complete dump waits for another program to let go of the dump
+// file (on Windows an antivirus scanner, a backup agent), trying once a second.
+constexpr int held_dump_file_retries = 600;
+
 // Runs `command`, whose standard output is the dump, and puts the dump in
 // place of `dump_file` only when the tool succeeded before `deadline_ms` (on
 // the clock of monotonic_milliseconds()); otherwise the dump file stays as it
-// was. `on_progress` (where given) hears how the dump goes. Where `dump_file`
-// is a symbolic link, the file it points to is replaced
+// was. `on_progress` (where given) hears how the dump goes. Where another
+// program holds the dump file, the complete dump waits for it for up to ten
+// minutes, and `on_waiting` (where given) hears so when the waiting starts.
+// Where `dump_file` is a symbolic link, the file it points to is replaced
 // and the link stays. No temporary file remains either way, and nothing of
 // another program's backup to the same file is touched. A signal that ends the
 // program meanwhile ends the dump tool too, then, once the temporary file is
 // gone, the program.
 dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms, const dump_progress& on_progress = nullptr);
+                     int64_t deadline_ms, const dump_progress& on_progress = nullptr,
+                     const std::function<void()>& on_waiting = nullptr);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -50,8 +50,12 @@ std::vector<std::string> back_up(console& con, const backup_settings& settings,
     print_line(con, labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
                         labelled(con, text_id::dump_progress_written, size_text(bytes)));
   };
+  const std::string dump_file = dump_file_path(settings);
+  auto waiting = [&con, &dump_file] {
+    print_line(con, text_id::backup_waiting_for_holder, dump_file);
+  };
   for (const std::string& line :
-       report(con, settings, env.run_dump(command, dump_file_path(settings), due_ms, progress))) {
+       report(con, settings, env.run_dump(command, dump_file, due_ms, progress, waiting))) {
     print_line(con, line);
     lines.push_back(line);
   }

@@ -21,7 +21,8 @@ struct backup_env {
   // Sleeps until the next tick of a steady one-second cadence.
   std::function<void()> sleep_one_second;
   std::function<dump_result(const dump_command& command, const std::string& dump_file,
-                            int64_t deadline_ms, const dump_progress& on_progress)>
+                            int64_t deadline_ms, const dump_progress& on_progress,
+                            const std::function<void()>& on_waiting)>
       run_dump;
 };
 

@@ -34,7 +34,8 @@ class Scheduler : public ::testing::Test {
                      now_ms_ += 1000 + stalls_[sleeps];
                    },
                    [&](const dump_command& command, const std::string& dump_file,
-                       int64_t deadline_ms, const dump_progress& on_progress) {
+                       int64_t deadline_ms, const dump_progress& on_progress,
+                       const std::function<void()>&) {
                      EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
                      EXPECT_EQ(dump_file, "/bak/shop.sql");
                      dumps_.push_back({now_ms_, deadline_ms});

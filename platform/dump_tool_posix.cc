@@ -173,6 +173,11 @@ void end_by_signal(int signal) {
   _exit(128 + signal);
 }
 
+bool ending_signal_held() {
+  if (int signal = take_pending_signal()) note_held(signal);
+  return g_held_signal != 0;
+}
+
 int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
                   const std::function<void()>& each_second) {
   if (int signal = take_pending_signal()) {

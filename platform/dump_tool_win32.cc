@@ -216,6 +216,8 @@ void end_by_signal(int) {
   ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+bool ending_signal_held() { return held_signal() != 0; }
+
 int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
                   const std::function<void()>& each_second) {
   if (int signal = held_signal()) return 128 + signal;

@@ -152,6 +152,14 @@ int64_t claimed_size(const temp_file& file);
 // failed: `dump_file` is then untouched and `file` still claimed.
 std::string put_in_place(temp_file* file, const std::string& dump_file);
 
+// Whether another program holds `path` open so that it cannot be replaced for
+// now (on Windows, open without sharing its deletion: an antivirus scanner, a
+// backup agent); never on POSIX, where an open file can always be replaced.
+bool held_by_another_program(const std::string& path);
+
+// Whether an ending signal has been held since hold_ending_signals().
+bool ending_signal_held();
+
 // Removes a claimed file and releases it.
 void discard_temp_file(temp_file* file);
 

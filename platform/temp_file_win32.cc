@@ -1,5 +1,10 @@
 // The temporary file of a dump: claimed, put in place or discarded.
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32_common.h"
@@ -45,6 +50,48 @@ bool same_file(HANDLE file, const std::string& path) {
   return same;
 }
 
+// A security descriptor that lets this program's account, SYSTEM and the
+// Administrators at the file, and nobody else, whatever the folder says.
+// Freed with LocalFree; null where it cannot be made.
+PSECURITY_DESCRIPTOR private_descriptor() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  wchar_t* sid = nullptr;
+  bool known = GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+               ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+  CloseHandle(token);
+  if (!known) return nullptr;
+  // P: protected, so that nothing is inherited from the folder; FA: full access.
+  std::wstring sddl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + std::wstring(sid) + L")";
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr))
+    return nullptr;
+  return descriptor;
+}
+
+// Gives the new dump the old one's access rights: its own entries, and the
+// folder's where the old one took those.
+void take_over_permissions(HANDLE file, const std::wstring& dump_file) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(dump_file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                              (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                           : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+}
+
 }  // namespace
 
 claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error) {
@@ -55,9 +102,12 @@ claim_status create_temp_file(const std::string& path, temp_file* file, std::str
     *error = describe_error(path, ERROR_INVALID_NAME);
     return claim_status::failed;
   }
-  HANDLE created = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  HANDLE created = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               private_file.lpSecurityDescriptor ? &private_file : nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  LocalFree(private_file.lpSecurityDescriptor);
   if (created == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_EXISTS) return claim_status::in_the_way;
@@ -100,14 +150,39 @@ leftover_status remove_leftover(const std::string& path, std::string* error) {
 
 std::string put_in_place(temp_file* file, const std::string& dump_file) {
   HANDLE handle = handle_of(*file);
+  const std::wstring target = to_wide(dump_file);
+  take_over_permissions(handle, target);
   if (!FlushFileBuffers(handle)) return describe_error(file->path, GetLastError());
   if (!same_file(handle, file->path)) return describe_error(file->path, ERROR_FILE_INVALID);
-  if (!MoveFileExW(to_wide(file->path).c_str(), to_wide(dump_file).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return describe_error(dump_file, GetLastError());
+  // Windows will not replace a read-only file: the attribute goes for the
+  // replacement and comes back on the new dump, as the old bits do on POSIX.
+  DWORD old = GetFileAttributesW(target.c_str());
+  bool read_only = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
+  if (read_only) SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
+  if (!MoveFileExW(to_wide(file->path).c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DWORD code = GetLastError();
+    if (read_only) SetFileAttributesW(target.c_str(), old);
+    return describe_error(dump_file, code);
+  }
+  if (read_only)
+    SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
   CloseHandle(handle);
   file->handle = -1;
   return "";
+}
+
+bool held_by_another_program(const std::string& path) {
+  // A file that cannot be opened for deletion, with every sharing allowed to
+  // others, is held open by a program that does not share its deletion.
+  HANDLE file = CreateFileW(to_wide(path).c_str(), DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 int64_t claimed_size(const temp_file& file) {

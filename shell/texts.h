@@ -41,6 +41,7 @@ enum class text_id {
   backup_not_saved,
   backup_busy,
   backup_overran,
+  backup_waiting_for_holder,
   dump_progress,
   dump_progress_written,
   dump_took,

