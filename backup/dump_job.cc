@@ -26,12 +26,12 @@ claim_status claim_temp_file(const std::string& path, temp_file* file, std::stri
 std::string put_in_place_when_free(temp_file* temp, const std::string& target,
                                    const std::function<void()>& on_waiting) {
   std::string error = put_in_place(temp, target);
-  if (error.empty() || !held_by_another_program(target)) return error;
-  if (on_waiting) on_waiting();
-  for (int tries = 0; tries < held_dump_file_retries && !ending_signal_held(); ++tries) {
+  for (int tries = 0; !error.empty() && tries < held_dump_file_retries &&
+                      held_by_another_program(target) && !ending_signal_held();
+       ++tries) {
+    if (tries == 0 && on_waiting) on_waiting();
     sleep_milliseconds(1000);
     error = put_in_place(temp, target);
-    if (error.empty() || !held_by_another_program(target)) return error;
   }
   return error;
 }

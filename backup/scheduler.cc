@@ -11,10 +11,6 @@ namespace {
 
 constexpr int64_t kSecondMs = 1000;
 
-std::string labelled(const console& con, text_id label, const std::string& value) {
-  return std::string(text(label, con.encoding)) + value;
-}
-
 // The lines that say how a backup went.
 std::vector<std::string> report(const console& con, const backup_settings& settings,
                                 const dump_result& result) {
@@ -24,9 +20,9 @@ std::vector<std::string> report(const console& con, const backup_settings& setti
     case dump_outcome::not_saved:
       return {labelled(con, text_id::backup_not_saved, result.error)};
     case dump_outcome::busy:
-      return {labelled(con, text_id::backup_busy, "")};
+      return {std::string(text(text_id::backup_busy, con.encoding))};
     case dump_outcome::overran:
-      return {labelled(con, text_id::backup_overran, "")};
+      return {std::string(text(text_id::backup_overran, con.encoding))};
     case dump_outcome::saved:
       break;
   }

@@ -22,10 +22,11 @@ void warn_of_dump_file(console& con, const std::string& dump_file) {
 bool warn_before_backing_up(console& con, const backup_settings& settings) {
   const bool named = !settings.db_name.empty();
   if (!named) print_line(con, text_id::warning_no_database);
-  warn_of_dump_file(con, dump_file_path(settings));
+  const std::string dump_file = dump_file_path(settings);
+  warn_of_dump_file(con, dump_file);
   const std::string& dir = settings.save_dir;
   if (!dir.empty() && directory_part(dir).size() != dir.size())
-    print_line(con, text_id::warning_no_trailing_slash, dump_file_path(settings));
+    print_line(con, text_id::warning_no_trailing_slash, dump_file);
   const bool tool_found = dump_tool_found();
   if (!tool_found) print_line(con, text_id::warning_no_dump_tool);
   const bool fits = arguments_fit(build_dump_command(settings).arguments);

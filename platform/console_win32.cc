@@ -16,16 +16,6 @@ namespace {
 constexpr DWORD kReadChars = 4096;
 constexpr wchar_t kCtrlZ = 0x1A;
 
-// The program's encoding as UTF-16, each byte that is no text in it replaced.
-std::wstring to_wide_lossy(const std::string& text) {
-  if (text.empty()) return L"";
-  int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(program_code_page(), 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(program_code_page(), 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
 class console_input : public std::streambuf {
  public:
   explicit console_input(HANDLE console) : console_(console) {}
@@ -65,7 +55,7 @@ class console_output : public std::streambuf {
   }
   int sync() override {
     std::wstring wide;
-    for (wchar_t c : to_wide_lossy(pending_)) {
+    for (wchar_t c : to_wide(pending_)) {
       if (c == L'\n') wide += L'\r';
       wide += c;
     }

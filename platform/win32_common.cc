@@ -7,22 +7,30 @@ UINT program_code_page() {
   return code_page;
 }
 
-bool to_wide(const std::string& text, std::wstring* wide) {
+namespace {
+
+// With MB_ERR_INVALID_CHARS fails on bytes that are no text in the program's
+// encoding; without, puts U+FFFD in their place.
+bool convert(const std::string& text, DWORD flags, std::wstring* wide) {
   wide->clear();
   if (text.empty()) return true;
-  if (text.find('\0') != std::string::npos) return false;
   int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(program_code_page(), MB_ERR_INVALID_CHARS, text.data(), size,
-                                   nullptr, 0);
+  int length = MultiByteToWideChar(program_code_page(), flags, text.data(), size, nullptr, 0);
   if (length == 0) return false;
   wide->resize(static_cast<std::size_t>(length));
-  return MultiByteToWideChar(program_code_page(), MB_ERR_INVALID_CHARS, text.data(), size,
-                             wide->data(), length) == length;
+  return MultiByteToWideChar(program_code_page(), flags, text.data(), size, wide->data(),
+                             length) == length;
+}
+
+}  // namespace
+
+bool to_wide(const std::string& text, std::wstring* wide) {
+  return text.find('\0') == std::string::npos && convert(text, MB_ERR_INVALID_CHARS, wide);
 }
 
 std::wstring to_wide(const std::string& text) {
   std::wstring wide;
-  if (!to_wide(text, &wide)) wide = L"\uFFFD";
+  convert(text, 0, &wide);
   return wide;
 }
 

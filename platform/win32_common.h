@@ -16,8 +16,8 @@ UINT program_code_page();
 // `text`, in the program's encoding, as UTF-16. False when it is not valid in
 // that encoding or holds a NUL, which no system call can take.
 bool to_wide(const std::string& text, std::wstring* wide);
-// As above, for text that was checked before (see text_error()): what cannot
-// be converted becomes U+FFFD, which names no file.
+// As above, for text that was checked before (see text_error()) or is only
+// shown: each byte that is no text in the encoding becomes U+FFFD.
 std::wstring to_wide(const std::string& text);
 
 // UTF-16 in the program's encoding; characters it lacks become "?".

@@ -22,9 +22,13 @@ void print_line(console& con, std::string_view line) {
 void print_line(console& con, text_id id) { print_line(con, text(id, con.encoding)); }
 
 void print_line(console& con, text_id label, std::string_view value) {
+  print_line(con, labelled(con, label, value));
+}
+
+std::string labelled(const console& con, text_id label, std::string_view value) {
   std::string line(text(label, con.encoding));
   line += value;
-  print_line(con, line);
+  return line;
 }
 
 read_status read_word(console& con, std::string* word) {

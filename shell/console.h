@@ -29,6 +29,8 @@ void print_line(console& con, std::string_view line);
 void print_line(console& con, text_id id);
 // A label and its value back to back on one line.
 void print_line(console& con, text_id label, std::string_view value);
+// The same line as text, for a caller that prints it later or joins several.
+std::string labelled(const console& con, text_id label, std::string_view value);
 
 enum class read_status { ok, not_a_number, end_of_input, too_long };
 
