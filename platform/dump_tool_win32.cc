@@ -138,31 +138,31 @@ bool start_suspended(const dump_command& command, HANDLE output, PROCESS_INFORMA
   std::vector<std::wstring> arguments;
   for (const std::string& argument : command.arguments) arguments.push_back(to_wide(argument));
   std::wstring line = windows_command_line(arguments);
+  // The program's own standard error, where it has one (not under a service
+  // wrapper that gave it none).
+  HANDLE error = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
+  HANDLE handles[] = {null_device(),
+                      output == INVALID_HANDLE_VALUE ? null_device() : inheritable_copy(output),
+                      error ? error : null_device()};
   STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  HANDLE* handles[] = {&startup.StartupInfo.hStdInput, &startup.StartupInfo.hStdOutput,
-                       &startup.StartupInfo.hStdError};
-  *handles[0] = null_device();
-  *handles[1] = output == INVALID_HANDLE_VALUE ? null_device() : inheritable_copy(output);
-  // The program's own standard error, where it has one (not under a service
-  // wrapper that gave it none).
-  *handles[2] = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
-  if (*handles[2] == nullptr) *handles[2] = null_device();
-  HANDLE inherited[] = {*handles[0], *handles[1], *handles[2]};
-  startup.lpAttributeList = inherit_only(inherited, 3);
+  startup.StartupInfo.hStdInput = handles[0];
+  startup.StartupInfo.hStdOutput = handles[1];
+  startup.StartupInfo.hStdError = handles[2];
+  startup.lpAttributeList = inherit_only(handles, 3);
   // Without a console of its own (a service, a detached start), a console
   // program would get a window of its own for each dump.
   DWORD flags = CREATE_SUSPENDED | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW) |
                 (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
-  bool started = *handles[0] && *handles[1] && *handles[2] &&
+  bool started = handles[0] && handles[1] && handles[2] &&
                  CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                 nullptr, nullptr, &startup.StartupInfo, process);
   if (startup.lpAttributeList) {
     DeleteProcThreadAttributeList(startup.lpAttributeList);
     HeapFree(GetProcessHeap(), 0, startup.lpAttributeList);
   }
-  for (HANDLE* handle : handles) close_if_open(*handle);
+  for (HANDLE handle : handles) close_if_open(handle);
   return started;
 }
 
