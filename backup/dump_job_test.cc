@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -60,26 +58,6 @@ TEST_F(DumpJob, SuccessReplacesTheDumpPrivately) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
-TEST_F(DumpJob, EveryValueReachesTheDumpToolAsTyped) {
-  // Stands in for mysqldump on PATH: writes each argument it gets, ended by a NUL.
-  fs::create_directory(dir_ / "bin");
-  std::ofstream(dir_ / "bin/mysqldump") << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\000' \"$a\"; done\n";
-  fs::permissions(dir_ / "bin/mysqldump", fs::perms::owner_all);
-  std::string path = std::getenv("PATH");
-  setenv("PATH", (dir_ / "bin").c_str(), 1);
-  for (const char* value : {"p$ss&w!rd", "'", "\"q\"", "`id`", "$(touch${IFS}pwned)", "a;b|c",
-                            ">out", "*", "~root", "#c", "\\n\\", "x\x01\x7fy", "中'文$", "%PATH%"}) {
-    backup_settings s;
-    s.server_address = s.db_user = s.db_password = s.db_name = value;
-    std::string expected = std::string("-h") + value + '\0' + "-u" + value + '\0' + "-p" + value +
-                           '\0' + value + '\0';
-    EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::saved) << value;
-    EXPECT_EQ(contents(dump_file_), expected) << value;
-  }
-  setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(entries(), 2) << "something besides the dump was created";
-}
-
 TEST_F(DumpJob, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
   const std::pair<dump_command, int> failures[] = {
       {writing("half a dump", "exit 3"), 3},
@@ -94,16 +72,6 @@ TEST_F(DumpJob, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
     EXPECT_EQ(contents(dump_file_), "good dump") << command.arguments.back();
     EXPECT_FALSE(fs::exists(temp_file_)) << command.arguments.back();
   }
-}
-
-TEST_F(DumpJob, AToolStillRunningAtTheDeadlineIsEndedAndDiscarded) {
-  keep_good_dump();
-  auto started = std::chrono::steady_clock::now();
-  dump_result result = run(writing("half a dump", "exec sleep 60"), monotonic_milliseconds() + 300);
-  EXPECT_EQ(result.outcome, dump_outcome::overran);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-  EXPECT_EQ(contents(dump_file_), "good dump");
-  EXPECT_FALSE(fs::exists(temp_file_));
 }
 
 TEST_F(DumpJob, NothingRunsWhereTheTemporaryFileCannotBeMade) {
@@ -138,29 +106,6 @@ TEST_F(DumpJob, AnotherProgramsDumpIsLeftAlone) {
   EXPECT_EQ(contents(temp_file_), "their dump");
   EXPECT_EQ(contents(dump_file_), "good dump");
   discard_temp_file(&theirs);
-}
-
-TEST_F(DumpJob, ASwappedTemporaryFileIsNeverPutInPlace) {
-  // What another account that may write to the folder could do meanwhile.
-  keep_good_dump();
-  std::ofstream(dir_ / "victim") << "precious";
-  dump_result result = run({{"sh", "-c", "printf dump; rm \"$0.part\"; ln -s victim \"$0.part\"", dump_file_}});
-  EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, temp_file_ + ": Stale file handle");
-  EXPECT_EQ(contents(dir_ / "victim"), "precious");
-  EXPECT_FALSE(fs::is_symlink(dump_file_));
-  EXPECT_EQ(contents(dump_file_), "good dump");
-}
-
-TEST_F(DumpJob, ASymbolicLinkKeepsPointingWhereItPointed) {
-  fs::create_directories(dir_ / "share/deeper");
-  fs::create_symlink("share/deeper/../target.sql", dump_file_);
-  EXPECT_EQ(run(writing("first")).outcome, dump_outcome::saved) << "a link to nowhere";
-  EXPECT_EQ(run(writing("second")).outcome, dump_outcome::saved);
-  EXPECT_EQ(fs::read_symlink(dump_file_), "share/deeper/../target.sql");
-  EXPECT_EQ(contents(dir_ / "share/target.sql"), "second");
-  EXPECT_EQ(entries(), 2);
-  EXPECT_FALSE(fs::exists(dir_ / "share/target.sql.part"));
 }
 
 TEST_F(DumpJob, TheTemporaryFileIsAlwaysFreshAndPrivate) {
@@ -237,28 +182,6 @@ TEST_F(DumpJob, AnEndingSignalEndsTheProgramAfterTidyingUp) {
   EXPECT_EXIT(run(command), ::testing::KilledBySignal(SIGINT), "");
   EXPECT_EQ(contents(dump_file_), "complete");
   EXPECT_FALSE(fs::exists(temp_file_));
-}
-
-TEST_F(DumpJob, TheToolDoesNotOutliveAKilledProgram) {
-  std::string pid_file = (dir_ / "tool.pid").string();
-  dump_command command{{"sh", "-c", "echo $$ > \"$0\"; kill -KILL $PPID; exec sleep 60", pid_file}};
-  // Not a death test: that would wait for the tool to close the test's pipe.
-  pid_t program = fork();
-  if (program == 0) {
-    run(command);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(program, &status, 0), program);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  std::string stat_file = "/proc/" + std::to_string(std::atoi(contents(pid_file).c_str())) + "/stat";
-  // Gone, or a zombie that nobody reaped yet.
-  auto running = [&] {
-    std::string stat = contents(stat_file);
-    return !stat.empty() && stat.find(") Z ") == std::string::npos;
-  };
-  for (int i = 0; i < 100 && running(); ++i) usleep(20'000);
-  EXPECT_FALSE(running());
 }
 
 }  // namespace

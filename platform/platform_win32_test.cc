@@ -1,8 +1,5 @@
 // The Windows platform against wine's implementation of the calls it makes.
 #include <windows.h>
-// After windows.h, which they need.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -23,35 +20,6 @@ std::string contents(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The DACL of the file open as `file`, in SDDL.
-std::wstring dacl_of(HANDLE file) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  wchar_t* sddl = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS ||
-      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                            DACL_SECURITY_INFORMATION, &sddl, nullptr))
-    return L"";
-  std::wstring dacl(sddl);
-  LocalFree(sddl);
-  LocalFree(descriptor);
-  return dacl;
-}
-
-// Whether files here keep the DACL given them (wine maps it to a file's mode).
-bool files_keep_their_dacl(const fs::path& probe) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1,
-                                                       &descriptor, nullptr);
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  HANDLE file = CreateFileW(probe.wstring().c_str(), GENERIC_READ, 0, &attributes, CREATE_NEW,
-                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  LocalFree(descriptor);
-  bool kept = dacl_of(file) == L"D:P(A;;FA;;;SY)";
-  CloseHandle(file);
-  return kept;
-}
-
 class Win32Platform : public ::testing::Test {
  protected:
   // Claims `path`'s temporary file and writes `text` into it.
@@ -69,18 +37,6 @@ class Win32Platform : public ::testing::Test {
   const std::string dump_ = (dir_.path / "db.sql").string();
   const std::string temp_ = dump_ + ".part";
 };
-
-TEST_F(Win32Platform, TheTemporaryFileIsTheProgramsSystemsAndAdministratorsAlone) {
-  if (!files_keep_their_dacl(dir_.path / "probe"))
-    GTEST_SKIP() << "files here do not keep their DACL (wine)";
-  temp_file file = claim_with("dump");
-  std::wstring dacl = dacl_of(reinterpret_cast<HANDLE>(file.handle));
-  EXPECT_EQ(dacl.rfind(L"D:P", 0), 0u) << "not protected from the folder's entries";
-  EXPECT_EQ(std::count(dacl.begin(), dacl.end(), L'('), 3);
-  EXPECT_NE(dacl.find(L";;;SY)"), std::wstring::npos);
-  EXPECT_NE(dacl.find(L";;;BA)"), std::wstring::npos);
-  discard_temp_file(&file);
-}
 
 TEST_F(Win32Platform, AReadOnlyDumpIsReplacedAndStaysReadOnly) {
   std::ofstream(dump_) << "old";

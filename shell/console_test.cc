@@ -45,16 +45,6 @@ TEST(ReadWord, LeavesTheRestOfTheLinePending) {
   EXPECT_EQ(word, "next") << "a failed read must not touch the word";
 }
 
-TEST(ReadWord, AWordPastOneMebibyteEndsTheInput) {
-  console_fixture longest(std::string(max_word_bytes, 'x') + " next");
-  std::string word;
-  ASSERT_EQ(read_word(longest.con, &word), read_status::ok);
-  EXPECT_EQ(word.size(), max_word_bytes);
-  console_fixture endless(std::string(max_word_bytes + 1, 'x'));
-  EXPECT_EQ(read_word(endless.con, &word), read_status::too_long);
-  EXPECT_EQ(word.size(), max_word_bytes) << "a refused word must not touch the word";
-}
-
 TEST(ReadInt, TakesOnlyWholeWordsThatFit32Bits) {
   const std::pair<const char*, int32_t> accepted[] = {
       {"0", 0}, {"-1", -1}, {"+7", 7}, {"007", 7}, {"2147483647", 2147483647},

@@ -45,6 +45,11 @@ settings_prompts='请输入服务器地址
 请输入要保存的盘符，比如：D:/bak/ 结尾要带上斜杠
 请输入要保存的文件名，比如：test 这里只输入名字不要加后缀
 '
+# summary SERVER USER DATABASE DIRECTORY NAME: the settings echoed through a
+# pipe, the password masked.
+summary() {
+  printf '当前数据库配置是：\n服务器地址：%s\n数据库用户名：%s\n数据库密码：********\n数据库名：%s\n保存的盘符：%s\n保存的文件名：%s\n' "$@"
+}
 
 # expect NAME INPUT STATUS OUTPUT [LOCALE]
 expect() {
@@ -90,29 +95,11 @@ expect "interval refused until in range" $'4\n0\nx\n24856\n1.5\n24855\n3\n' 0 \
 $menu$prompt"
 expect "six answers on one line, then a choice" \
   $'1 127.0.0.1 root p$a&s!\'"`w 数据库 D:/bak test 3\n' 0 \
-  "$menu$prompt$settings_prompts当前数据库配置是：
-服务器地址：127.0.0.1
-数据库用户名：root
-数据库密码：********
-数据库名：数据库
-保存的盘符：D:/bak
-保存的文件名：test
+  "$menu$prompt$settings_prompts$(summary 127.0.0.1 root 数据库 D:/bak test)
 $menu$prompt"
 expect "second settings run replaces all six" $'1\na\nb\nc\nd\ne\nf\n1 g h i j k l\n3' 0 \
-  "$menu$prompt${settings_prompts}当前数据库配置是：
-服务器地址：a
-数据库用户名：b
-数据库密码：********
-数据库名：d
-保存的盘符：e
-保存的文件名：f
-$menu$prompt${settings_prompts}当前数据库配置是：
-服务器地址：g
-数据库用户名：h
-数据库密码：********
-数据库名：j
-保存的盘符：k
-保存的文件名：l
+  "$menu$prompt${settings_prompts}$(summary a b d e f)
+$menu$prompt${settings_prompts}$(summary g h j k l)
 $menu$prompt"
 expect "end of input at the menu" '' 0 "$menu$prompt$ended"
 expect "end of input at the interval question" $'4\nabc\n' 1 "$menu$prompt$question$refused$question$ended"
@@ -136,38 +123,20 @@ no_tool='警告：找不到mysqldump，请先安装MySQL客户端工具'
 expect_start "backup started before the settings" $'2\n' "$menu$prompt警告：尚未设置数据库名，请先选择菜单1
 $no_tool"
 expect_start "backup to a missing directory without a slash" $'1 h u p d /nonexistent/dir name 2\n' \
-  "$menu$prompt$settings_prompts当前数据库配置是：
-服务器地址：h
-数据库用户名：u
-数据库密码：********
-数据库名：d
-保存的盘符：/nonexistent/dir
-保存的文件名：name
+  "$menu$prompt$settings_prompts$(summary h u d /nonexistent/dir name)
 $menu$prompt警告：保存目录不存在或无法写入：/nonexistent/
 警告：保存目录没有以斜杠结尾，备份文件将保存为：/nonexistent/dirname.sql
 $no_tool"
 # A folder that exists, and a name that runs on from the typed directory.
 expect_start "backup to an existing folder without a slash" "1 h u p d $work/ro shop 2
-" "$menu$prompt$settings_prompts当前数据库配置是：
-服务器地址：h
-数据库用户名：u
-数据库密码：********
-数据库名：d
-保存的盘符：$work/ro
-保存的文件名：shop
+" "$menu$prompt$settings_prompts$(summary h u d "$work/ro" shop)
 $menu$prompt警告：保存目录没有以斜杠结尾，备份文件将保存为：$work/roshop.sql
 $no_tool"
 mkdir "$work/taken.sql"
 long=$(head -c 200000 /dev/zero | tr '\0' x)
 expect_start "a directory at the dump file's place, a password too long to pass" \
   "1 h u $long d $work/ taken 2
-" "$menu$prompt$settings_prompts当前数据库配置是：
-服务器地址：h
-数据库用户名：u
-数据库密码：********
-数据库名：d
-保存的盘符：$work/
-保存的文件名：taken
+" "$menu$prompt$settings_prompts$(summary h u d "$work/" taken)
 $menu$prompt警告：备份文件的位置已有一个目录：$work/taken.sql
 $no_tool
 警告：设置的内容太长，无法启动mysqldump"
@@ -189,13 +158,7 @@ fi
 if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
   expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK
   expect "GBK answers are kept byte for byte" "1 h u p $(printf '库' | iconv -t GBK) d f" 0 \
-    "$menu$prompt$settings_prompts当前数据库配置是：
-服务器地址：h
-数据库用户名：u
-数据库密码：********
-数据库名：库
-保存的盘符：d
-保存的文件名：f
+    "$menu$prompt$settings_prompts$(summary h u 库 d f)
 $menu$prompt$ended" zh_CN.GBK
 else
   echo "FAIL: locale zh_CN.GBK is missing (the test command sets it up)"
