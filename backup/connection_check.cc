@@ -11,8 +11,8 @@ void check_connection(console& con, const backup_settings& settings) {
   // Such a value fails every backup, which says why.
   if (!unusable_text(command).empty()) return;
   hold_ending_signals();
-  int status = run_dump_tool(command, temp_file{}, monotonic_milliseconds() + connection_check_ms,
-                             nullptr);
+  int status =
+      run_dump_tool(command, temp_file{}, monotonic_milliseconds() + connection_check_ms, nullptr);
   if (int signal = release_ending_signals()) end_by_signal(signal);
   // A tool that did not answer in time was ended as by SIGTERM.
   if (status == dump_tool_overran) status = 128 + SIGTERM;

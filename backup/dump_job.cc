@@ -37,8 +37,8 @@ std::string put_in_place_when_free(temp_file* temp, const std::string& target,
 }
 
 dump_result claim_and_dump(const dump_command& command, const std::string& target,
-                          int64_t deadline_ms, const dump_progress& on_progress,
-                          const std::function<void()>& on_waiting) {
+                           int64_t deadline_ms, const dump_progress& on_progress,
+                           const std::function<void()>& on_waiting) {
   const int64_t started_ms = monotonic_milliseconds();
   temp_file temp;
   std::string error;
@@ -70,9 +70,8 @@ dump_result claim_and_dump(const dump_command& command, const std::string& targe
 
 }  // namespace
 
-dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms, const dump_progress& on_progress,
-                     const std::function<void()>& on_waiting) {
+dump_result run_dump(const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
+                     const dump_progress& on_progress, const std::function<void()>& on_waiting) {
   if (std::string error = unusable_text(command, dump_file); !error.empty())
     return {dump_outcome::not_saved, 0, error};
   hold_ending_signals();

@@ -44,8 +44,8 @@ constexpr int held_dump_file_retries = 600;
 // another program's backup to the same file is touched. A signal that ends the
 // program meanwhile ends the dump tool too, then, once the temporary file is
 // gone, the program.
-dump_result run_dump(const dump_command& command, const std::string& dump_file,
-                     int64_t deadline_ms, const dump_progress& on_progress = nullptr,
+dump_result run_dump(const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
+                     const dump_progress& on_progress = nullptr,
                      const std::function<void()>& on_waiting = nullptr);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -4,12 +4,14 @@
 #include <ctime>
 
 std::string elapsed_text(int64_t milliseconds, text_encoding encoding) {
+  auto part = [encoding](int64_t count, text_id unit) {
+    return std::to_string(count) + std::string(text(unit, encoding));
+  };
   int64_t seconds = milliseconds / 1000;
-  std::string text;
-  if (seconds >= 3600) text += std::to_string(seconds / 3600) + std::string(::text(text_id::unit_hours, encoding));
-  if (seconds >= 60)
-    text += std::to_string(seconds / 60 % 60) + std::string(::text(text_id::unit_minutes, encoding));
-  return text + std::to_string(seconds % 60) + std::string(::text(text_id::unit_seconds, encoding));
+  std::string shown;
+  if (seconds >= 3600) shown += part(seconds / 3600, text_id::unit_hours);
+  if (seconds >= 60) shown += part(seconds / 60 % 60, text_id::unit_minutes);
+  return shown + part(seconds % 60, text_id::unit_seconds);
 }
 
 std::string size_text(int64_t bytes) {

@@ -29,8 +29,9 @@ std::vector<std::string> report(const console& con, const backup_settings& setti
   std::string done = labelled(con, text_id::backup_done, settings.save_dir) +
                      labelled(con, text_id::backup_done_in_dir, settings.save_file_name) +
                      dump_file_suffix;
-  std::string took = labelled(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding)) +
-                     labelled(con, text_id::dump_took_size, size_text(result.bytes));
+  std::string took =
+      labelled(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding)) +
+      labelled(con, text_id::dump_took_size, size_text(result.bytes));
   return {done, took};
 }
 
@@ -39,8 +40,8 @@ std::vector<std::string> report(const console& con, const backup_settings& setti
 std::vector<std::string> back_up(console& con, const backup_settings& settings,
                                  const dump_command& command, int64_t due_ms,
                                  const backup_env& env) {
-  std::vector<std::string> lines = {labelled(con, text_id::last_backup_at,
-                                             env.local_time_at(env.now_ms()))};
+  std::vector<std::string> lines = {
+      labelled(con, text_id::last_backup_at, env.local_time_at(env.now_ms()))};
   print_line(con, text_id::backup_started);
   auto progress = [&con](int64_t elapsed_ms, int64_t bytes) {
     print_line(con, labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
@@ -74,17 +75,18 @@ int64_t next_due(int64_t due_ms, int64_t interval_ms, int64_t now_ms) {
 
 backup_env system_backup_env() {
   cadence steady{monotonic_milliseconds()};
-  return {monotonic_milliseconds,
-          [](int64_t at_ms) {
-            return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / kSecondMs);
-          },
-          [steady]() mutable {
-            // Again if woken early: a tick must not show a second twice.
-            for (int64_t left = wait_for_next_tick(&steady, monotonic_milliseconds()); left > 0;
-                 left = steady.deadline_ms - monotonic_milliseconds())
-              sleep_milliseconds(left);
-          },
-          run_dump};
+  return {
+      monotonic_milliseconds,
+      [](int64_t at_ms) {
+        return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / kSecondMs);
+      },
+      [steady]() mutable {
+        // Again if woken early: a tick must not show a second twice.
+        for (int64_t left = wait_for_next_tick(&steady, monotonic_milliseconds()); left > 0;
+             left = steady.deadline_ms - monotonic_milliseconds())
+          sleep_milliseconds(left);
+      },
+      run_dump};
 }
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {

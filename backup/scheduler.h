@@ -36,12 +36,13 @@ constexpr int32_t clear_screen_every_ticks = 2000;
 // first backup is due, then ticks for ever: shows the seconds left until the
 // next backup is due, backs up when none are left (showing its progress each
 // second) and reports how that went and when the next is due, clears the
-// screen now and then and shows the last backup's report again, and sleeps. The first backup is due settings.countdown_seconds - 1 seconds after
-// the first tick, each later one an interval after the one before, however
-// long a dump takes; a dump still running when the next falls due is ended.
-// After a stall past due times (a sleeping machine), one backup runs at once,
-// then the next due time that lies ahead. Never reads the console's input.
-// Returns only if env.sleep_one_second throws.
+// screen now and then and shows the last backup's report again, and sleeps.
+// The first backup is due settings.countdown_seconds - 1 seconds after the
+// first tick, each later one an interval after the one before, however long a
+// dump takes; a dump still running when the next falls due is ended. After a
+// stall past due times (a sleeping machine), one backup runs at once, then the
+// next due time that lies ahead. Never reads the console's input. Returns only
+// if env.sleep_one_second throws.
 [[noreturn]] void run_auto_backup(console& con, backup_settings& settings, const backup_env& env);
 
 #endif  // AUTODUMP_BACKUP_SCHEDULER_H_

@@ -18,9 +18,9 @@ namespace {
 // may send, apart from the real-time ones; not the program's own faults
 // (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS), which must end
 // it at once.
-constexpr int kEndingSignals[] = {SIGINT,    SIGQUIT, SIGTERM, SIGHUP,  SIGPIPE, SIGUSR1,
-                                  SIGUSR2,   SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGPWR,
-                                  SIGXCPU,   SIGXFSZ, SIGSTKFLT};
+constexpr int kEndingSignals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGHUP,    SIGPIPE,
+                                  SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                                  SIGIO,   SIGPWR,  SIGXCPU, SIGXFSZ,   SIGSTKFLT};
 
 // A tool that ignores SIGTERM at its deadline is killed this much later.
 constexpr int64_t kGraceMs = 10'000;
@@ -131,7 +131,8 @@ int wait_for(pid_t pid, int64_t deadline_ms, const std::function<void()>& each_s
       next_second_ms += kSecondMs;
       if (next_second_ms <= now_ms) next_second_ms = now_ms + kSecondMs;
     }
-    int64_t wait_ms = std::clamp<int64_t>(std::min(kill_at_ms, next_second_ms) - now_ms, 0, kSecondMs);
+    int64_t wait_ms =
+        std::clamp<int64_t>(std::min(kill_at_ms, next_second_ms) - now_ms, 0, kSecondMs);
     int signal = wait_for_signal(signal_fd, wake, wait_ms);
     if (signal <= 0 || signal == SIGCHLD) continue;
     note_held(signal);

@@ -89,9 +89,9 @@ HANDLE inheritable_copy(HANDLE handle) {
 
 HANDLE null_device() {
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE device =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherited, OPEN_EXISTING, 0, nullptr);
   return device == INVALID_HANDLE_VALUE ? nullptr : device;
 }
 

@@ -53,8 +53,9 @@ std::string console_codeset() {
 
 void keep_console_from_pausing() {
   install_console_handler();
-  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return;
   DWORD mode;
   if (GetConsoleMode(input, &mode) &&
@@ -122,8 +123,10 @@ std::string link_target(const std::string& path) {
   if (length == 0 || length >= MAX_PATH) return path;
   std::wstring target(name, length);
   // "\\?\C:\..." for a drive, "\\?\UNC\server\..." for a share.
-  if (target.rfind(L"\\\\?\\UNC\\", 0) == 0) target = L"\\\\" + target.substr(8);
-  else if (target.rfind(L"\\\\?\\", 0) == 0) target = target.substr(4);
+  if (target.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    target = L"\\\\" + target.substr(8);
+  else if (target.rfind(L"\\\\?\\", 0) == 0)
+    target = target.substr(4);
   std::string named = from_wide(target);
   // A name the program's encoding cannot hold stays the link's own.
   return to_wide(named) == target ? named : path;

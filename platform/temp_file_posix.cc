@@ -48,7 +48,8 @@ void flush_directory_of(const std::string& path) {
 }  // namespace
 
 claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  int fd =
+      open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
   if (fd < 0) {
     if (errno == EEXIST) return claim_status::in_the_way;
     *error = describe_error(path, errno);
@@ -95,7 +96,8 @@ std::string put_in_place(temp_file* file, const std::string& dump_file) {
   // Someone who may write to the folder can have put something else (a link
   // to another file) at the temporary file's name.
   if (!same_file(fd, file->path)) return describe_error(file->path, ESTALE);
-  if (std::rename(file->path.c_str(), dump_file.c_str()) != 0) return describe_error(dump_file, errno);
+  if (std::rename(file->path.c_str(), dump_file.c_str()) != 0)
+    return describe_error(dump_file, errno);
   close(fd);
   file->handle = -1;
   flush_directory_of(dump_file);

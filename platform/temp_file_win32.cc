@@ -19,8 +19,7 @@ bool lock_claim(HANDLE file) {
   OVERLAPPED far_end = {};
   far_end.Offset = 0xFFFFFFFE;
   far_end.OffsetHigh = 0x7FFFFFFF;
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                    &far_end);
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_end);
 }
 
 bool delete_pending(HANDLE file) {
@@ -42,10 +41,10 @@ bool same_file(HANDLE file, const std::string& path) {
                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION opened, found;
-  bool same = GetFileInformationByHandle(file, &opened) && GetFileInformationByHandle(named, &found) &&
-              opened.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
-              opened.nFileIndexHigh == found.nFileIndexHigh &&
-              opened.nFileIndexLow == found.nFileIndexLow;
+  bool same =
+      GetFileInformationByHandle(file, &opened) && GetFileInformationByHandle(named, &found) &&
+      opened.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+      opened.nFileIndexHigh == found.nFileIndexHigh && opened.nFileIndexLow == found.nFileIndexLow;
   CloseHandle(named);
   return same;
 }
@@ -166,7 +165,8 @@ std::string put_in_place(temp_file* file, const std::string& dump_file) {
     return describe_error(dump_file, code);
   }
   if (read_only)
-    SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(target.c_str(),
+                       GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
   CloseHandle(handle);
   file->handle = -1;
   return "";

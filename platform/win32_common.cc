@@ -18,8 +18,8 @@ bool convert(const std::string& text, DWORD flags, std::wstring* wide) {
   int length = MultiByteToWideChar(program_code_page(), flags, text.data(), size, nullptr, 0);
   if (length == 0) return false;
   wide->resize(static_cast<std::size_t>(length));
-  return MultiByteToWideChar(program_code_page(), flags, text.data(), size, wide->data(),
-                             length) == length;
+  return MultiByteToWideChar(program_code_page(), flags, text.data(), size, wide->data(), length) ==
+         length;
 }
 
 }  // namespace
@@ -50,8 +50,7 @@ std::string system_message(DWORD code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string message = length != 0 ? from_wide(buffer, length) : "error " + std::to_string(code);
   LocalFree(buffer);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-    message.pop_back();
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
   return message;
 }
 

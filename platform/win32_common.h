@@ -22,7 +22,9 @@ std::wstring to_wide(const std::string& text);
 
 // UTF-16 in the program's encoding; characters it lacks become "?".
 std::string from_wide(const wchar_t* wide, std::size_t length);
-inline std::string from_wide(const std::wstring& wide) { return from_wide(wide.data(), wide.size()); }
+inline std::string from_wide(const std::wstring& wide) {
+  return from_wide(wide.data(), wide.size());
+}
 
 // The system's description of error `code`, without its line end.
 std::string system_message(DWORD code);

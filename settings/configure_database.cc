@@ -32,7 +32,8 @@ read_status configure_database(console& con, backup_settings& settings) {
   print_line(con, text_id::settings_heading);
   for (const field_dialogue& f : kFields) {
     bool masked = f.field == &backup_settings::db_password && !con.shows_secrets;
-    print_line(con, f.label, masked ? text(text_id::password_mask, con.encoding) : settings.*f.field);
+    print_line(con, f.label,
+               masked ? text(text_id::password_mask, con.encoding) : settings.*f.field);
   }
   return read_status::ok;
 }
