@@ -71,7 +71,8 @@ TEST_F(Win32Platform, TheToolInheritsItsStandardHandlesAlone) {
   fs::path stand_in = fs::path(self).parent_path() / "stand-in";
   ASSERT_TRUE(fs::exists(stand_in / "mysqldump.exe")) << stand_in;
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-  HANDLE secret = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+  HANDLE secret = CreateFileW((dir_.path / "inherit-probe").wstring().c_str(), GENERIC_WRITE, 0,
+                              &inheritable, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   std::wstring path(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
   path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
   SetEnvironmentVariableW(L"PATH", stand_in.wstring().c_str());

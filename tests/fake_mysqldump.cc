@@ -1,12 +1,15 @@
 // Stands in for mysqldump in the Windows tests. Writes each argument it got,
 // ended by a NUL byte, as its dump; then, as the test asks through the
-// environment, writes "inherited" if the handle FAKE_DUMP_HANDLE is open in it,
+// environment, writes "inherited" if the handle FAKE_DUMP_HANDLE is open in it
+// on a file whose name holds "inherit-probe" (a number alone could name
+// another of its own handles),
 // sleeps FAKE_DUMP_SLEEP seconds and exits with FAKE_DUMP_EXIT.
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <thread>
 
 int main(int argc, char** argv) {
@@ -14,9 +17,11 @@ int main(int argc, char** argv) {
     std::fputs(argv[i], stdout);
     std::fputc('\0', stdout);
   }
-  DWORD flags;
+  wchar_t name[MAX_PATH];
   if (const char* handle = std::getenv("FAKE_DUMP_HANDLE"))
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(std::strtoull(handle, nullptr, 10)), &flags))
+    if (GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(std::strtoull(handle, nullptr, 10)),
+                                  name, MAX_PATH, 0) > 0 &&
+        std::wcsstr(name, L"inherit-probe"))
       std::fputs("inherited", stdout);
   std::fflush(stdout);
   if (const char* seconds = std::getenv("FAKE_DUMP_SLEEP"))
