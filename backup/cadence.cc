@@ -6,7 +6,7 @@ constexpr int64_t kTickMs = 1000;
 
 }  // namespace
 
-int64_t wait_for_next_tick(cadence* c, int64_t now_ms) {
+int64_t advance_cadence(cadence* c, int64_t now_ms) {
   c->deadline_ms += kTickMs;
   int64_t left = c->deadline_ms - now_ms;
   if (left < -kTickMs || left > kTickMs) {

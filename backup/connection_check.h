@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "backup/dump_env.h"
 #include "settings/backup_settings.h"
 #include "shell/console.h"
 
@@ -16,6 +17,6 @@ constexpr int64_t connection_check_ms = 30'000;
 // fails (its own message stands above, on standard error). Prints nothing when
 // it succeeds. A signal that ends the program meanwhile ends the tool too,
 // then the program.
-void check_connection(console& con, const backup_settings& settings);
+void check_connection(console& con, const backup_settings& settings, const dump_env& env);
 
 #endif  // AUTODUMP_BACKUP_CONNECTION_CHECK_H_

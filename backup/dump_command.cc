@@ -1,5 +1,7 @@
 #include "backup/dump_command.h"
 
+#include "platform/platform.h"
+
 std::string dump_file_path(const backup_settings& settings) {
   return settings.save_dir + settings.save_file_name + dump_file_suffix;
 }
@@ -8,7 +10,7 @@ std::string temp_file_path(const std::string& target) { return target + ".part";
 
 dump_command build_dump_command(const backup_settings& settings) {
   dump_command command;
-  command.arguments = {"mysqldump", "-h" + settings.server_address, "-u" + settings.db_user,
+  command.arguments = {dump_tool_name, "-h" + settings.server_address, "-u" + settings.db_user,
                        "-p" + settings.db_password};
   // The tool reads any word after "--" as the database, even "--help".
   if (!settings.db_name.empty() && settings.db_name[0] == '-') command.arguments.push_back("--");
@@ -24,7 +26,8 @@ dump_command build_check_command(const backup_settings& settings) {
 }
 
 std::string unusable_text(const dump_command& command, const std::string& dump_file) {
+  os_error error;
   for (const std::string& argument : command.arguments)
-    if (std::string error = text_error(argument); !error.empty()) return error;
-  return text_error(dump_file);
+    if (!text_is_usable(argument, &error)) return error_text(error);
+  return text_is_usable(dump_file, &error) ? "" : error_text(error);
 }

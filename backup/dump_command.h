@@ -3,9 +3,17 @@
 #define AUTODUMP_BACKUP_DUMP_COMMAND_H_
 
 #include <string>
+#include <vector>
 
-#include "platform/platform.h"
 #include "settings/backup_settings.h"
+
+// The program that makes the dump, looked for as a shell looks for a command.
+constexpr char dump_tool_name[] = "mysqldump";
+
+// The dump tool's name, then its arguments.
+struct dump_command {
+  std::vector<std::string> arguments;
+};
 
 // What the dump file's name always ends in.
 constexpr char dump_file_suffix[] = ".sql";
@@ -17,7 +25,7 @@ std::string dump_file_path(const backup_settings& settings);
 // beside it, so that moving it there is one atomic rename.
 std::string temp_file_path(const std::string& target);
 
-// "mysqldump", "-h<server>", "-u<user>", "-p<password>", "<database>": the
+// dump_tool_name, "-h<server>", "-u<user>", "-p<password>", "<database>": the
 // values exactly as typed, each one argument. A database name that begins with
 // "-" gets "--" before it, so that it is not read as an option. A copy: later
 // changes to the settings do not reach it.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backup/dump_command.h"
+#include "backup/dump_env.h"
 
 enum class dump_outcome {
   saved,        // the new dump is in place
@@ -15,12 +16,13 @@ enum class dump_outcome {
   not_saved,    // the dump could not be written or put in place
   busy,         // another program is writing the same dump file
   overran,      // the dump tool was still running at the deadline, and was ended
+  interrupted,  // an ending signal came before the dump tool could start
 };
 
 struct dump_result {
   dump_outcome outcome;
-  int exit_status = 0;  // of the dump tool, when it ran
-  std::string error{};  // not_saved: the OS's description of what failed
+  int exit_status = 0;     // of the dump tool, when it ran
+  std::string error{};     // not_saved: the OS's description of what failed
   int64_t elapsed_ms = 0;  // saved: from the start of the dump to its end
   int64_t bytes = 0;       // saved: the size of the new dump
 };
@@ -35,7 +37,7 @@ constexpr int held_dump_file_retries = 600;
 
 // Runs `command`, whose standard output is the dump, and puts the dump in
 // place of `dump_file` only when the tool succeeded before `deadline_ms` (on
-// the clock of monotonic_milliseconds()); otherwise the dump file stays as it
+// the clock of env.now_ms()); otherwise the dump file stays as it
 // was. `on_progress` (where given) hears how the dump goes. Where another
 // program holds the dump file, the complete dump waits for it for up to ten
 // minutes, and `on_waiting` (where given) hears so when the waiting starts.
@@ -44,8 +46,8 @@ constexpr int held_dump_file_retries = 600;
 // another program's backup to the same file is touched. A signal that ends the
 // program meanwhile ends the dump tool too, then, once the temporary file is
 // gone, the program.
-dump_result run_dump(const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
-                     const dump_progress& on_progress = nullptr,
+dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
+                     int64_t deadline_ms, const dump_progress& on_progress = nullptr,
                      const std::function<void()>& on_waiting = nullptr);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

@@ -1,187 +1,267 @@
+// The dump job's policy (claiming, waiting, ending, tidying up) against a fake
+// system whose clock moves only when the job waits or sleeps.
 #include "backup/dump_job.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <sys/stat.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <string>
+#include <vector>
 
-#include "tests/temp_dir.h"
+#include "backup/tool_run.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr int64_t kNoDeadline = INT64_MAX;
+constexpr int64_t kNever = INT64_MAX;
+constexpr int64_t kStartMs = 1'000'000;
 
 class DumpJob : public ::testing::Test {
  protected:
-  // A command that writes `content` as its dump, then runs `then`.
-  static dump_command writing(const std::string& content, const std::string& then = "true") {
-    return {{"sh", "-c", "printf %s \"$1\"; " + then, "sh", content}};
+  dump_result run(int64_t deadline_ms = kNever) {
+    dump_env env;
+    env.create_temp_file = [this](const std::string& path, temp_file* file, os_error* error) {
+      calls_.push_back("claim");
+      if (claims_failing_.empty()) {
+        file->path = path;
+        return true;
+      }
+      *error = {claims_failing_.front(), path, "claim failed"};
+      if (claims_failing_.size() > 1 || !keep_failing_claims_)
+        claims_failing_.erase(claims_failing_.begin());
+      return false;
+    };
+    env.remove_leftover = [this](const std::string& path, os_error* error) {
+      calls_.push_back("remove");
+      if (!leftover_stays_) return true;
+      *error = {*leftover_stays_, path, "not removed"};
+      return false;
+    };
+    env.start_tool = [this](const std::vector<std::string>& arguments, const scoped_handle&,
+                            os_error*) {
+      calls_.push_back("start");
+      EXPECT_EQ(arguments, command_.arguments);
+      started_ms_ = now_ms_;
+      tool_ends_ms_ = tool_runs_ms_ == kNever ? kNever : now_ms_ + tool_runs_ms_;
+      return tool_starts_;
+    };
+    env.wait_for_tool = [this](int64_t timeout_ms, int* status) {
+      EXPECT_GE(timeout_ms, 0);
+      if (tool_ends_ms_ > now_ms_ + timeout_ms) {
+        now_ms_ += timeout_ms;
+        return false;
+      }
+      now_ms_ = std::max(now_ms_, tool_ends_ms_);
+      *status = tool_status_;
+      return true;
+    };
+    env.end_tool_politely = [this] {
+      calls_.push_back("polite at " + std::to_string(now_ms_ - started_ms_));
+      if (tool_ignores_request_) return;
+      tool_ends_ms_ = now_ms_;
+      tool_status_ = 143;
+    };
+    env.end_tool_by_force = [this] {
+      calls_.push_back("force at " + std::to_string(now_ms_ - started_ms_));
+      tool_ends_ms_ = now_ms_;
+      tool_status_ = 137;
+    };
+    // The tool writes a byte a millisecond.
+    env.claimed_size = [this](const temp_file&) { return now_ms_ - started_ms_; };
+    env.put_in_place = [this](temp_file*, const std::string& target, os_error* error) {
+      calls_.push_back("put");
+      EXPECT_EQ(target, "/bak/target.sql");
+      if (puts_held_ == 0 && !put_fails_) return true;
+      if (puts_held_ > 0) --puts_held_;
+      *error = {put_fails_ ? error_kind::other : error_kind::busy, target, "in use"};
+      return false;
+    };
+    env.discard_temp_file = [this](temp_file* file) {
+      calls_.push_back("discard");
+      EXPECT_EQ(file->path, "/bak/target.sql.part");
+    };
+    env.link_target = [](const std::string& path) {
+      return path == "/bak/link.sql" ? "/bak/target.sql" : path;
+    };
+    env.hold_ending_signals = [this] { calls_.push_back("hold"); };
+    env.release_ending_signals = [this] {
+      calls_.push_back("release");
+      return now_ms_ >= signal_at_ms_ ? SIGINT : 0;
+    };
+    env.ending_signal_held = [this] { return now_ms_ >= signal_at_ms_; };
+    env.end_by_signal = [this](int signal) {
+      calls_.push_back("end by signal " + std::to_string(signal));
+    };
+    env.sleep = [this](int64_t ms) {
+      ++sleeps_;
+      now_ms_ += ms;
+    };
+    env.now_ms = [this] { return now_ms_; };
+    auto progress = [this](int64_t elapsed_ms, int64_t bytes) {
+      progress_.push_back(std::to_string(elapsed_ms) + " ms, " + std::to_string(bytes) + " B");
+    };
+    return run_dump(env, command_, "/bak/link.sql", deadline_ms, progress, [this] { ++waits_; });
   }
-  dump_result run(const dump_command& command, int64_t deadline_ms = kNoDeadline) {
-    return run_dump(command, dump_file_, deadline_ms);
-  }
-  static std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  void keep_good_dump() { std::ofstream(dump_file_) << "good dump"; }
-  static fs::perms permissions(const std::string& path) {
-    return fs::status(path).permissions() & fs::perms::mask;
-  }
-  int entries() { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
 
-  temp_dir temp_;
-  const fs::path& dir_ = temp_.path;
-  const std::string dump_file_ = (dir_ / "db.sql").string();
-  const std::string temp_file_ = temp_file_path(dump_file_);
+  // The calls between holding and releasing the signals.
+  std::vector<std::string> held_calls() const {
+    EXPECT_EQ(calls_.front(), "hold");
+    EXPECT_EQ(calls_.back(), "release");
+    return std::vector<std::string>(calls_.begin() + 1, calls_.end() - 1);
+  }
+
+  const dump_command command_{{"mysqldump", "-hdb", "-uu", "-pp", "shop"}};
+  int64_t now_ms_ = kStartMs;
+  // Each claim fails with the next of these, then one succeeds; with
+  // keep_failing_claims_ the last one stays.
+  std::vector<error_kind> claims_failing_;
+  bool keep_failing_claims_ = false;
+  // Where set, a leftover cannot be removed, for this reason.
+  const error_kind* leftover_stays_ = nullptr;
+  bool tool_starts_ = true;
+  int64_t tool_runs_ms_ = 0;
+  int tool_status_ = 0;
+  bool tool_ignores_request_ = false;
+  int puts_held_ = 0;
+  bool put_fails_ = false;
+  int64_t signal_at_ms_ = kNever;
+
+  std::vector<std::string> calls_;
+  std::vector<std::string> progress_;
+  int64_t started_ms_ = 0;
+  int64_t tool_ends_ms_ = kNever;
+  int waits_ = 0;
+  int sleeps_ = 0;
 };
 
-TEST_F(DumpJob, SuccessReplacesTheDumpPrivately) {
-  dump_result result = run(writing("new dump"));
+TEST_F(DumpJob, ASuccessfulDumpReplacesTheTargetOfTheLink) {
+  tool_runs_ms_ = 2500;
+  dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(dump_file_), "new dump");
-  EXPECT_FALSE(fs::exists(temp_file_));
-  EXPECT_EQ(permissions(dump_file_), fs::perms::owner_read | fs::perms::owner_write);
-
-  fs::permissions(dump_file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(run(writing("newer dump")).outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(dump_file_), "newer dump");
-  EXPECT_EQ(permissions(dump_file_),
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(result.elapsed_ms, 2500);
+  EXPECT_EQ(result.bytes, 2500);
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "put"}));
 }
 
-TEST_F(DumpJob, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
-  const std::pair<dump_command, int> failures[] = {
-      {writing("half a dump", "exit 3"), 3},
-      {writing("half a dump", "kill -KILL $$"), 128 + 9},
-      {{{"autodump-no-such-tool"}}, 127},
+TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {
+  claims_failing_ = {error_kind::exists};
+  EXPECT_EQ(run().outcome, dump_outcome::saved);
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "remove", "claim", "start", "put"}));
+
+  const error_kind busy = error_kind::busy, other = error_kind::other;
+  struct {
+    const error_kind* leftover;
+    error_kind claim;
+    dump_outcome outcome;
+    std::string error;
+  } refused[] = {
+      {&busy, error_kind::exists, dump_outcome::busy, ""},
+      {&other, error_kind::exists, dump_outcome::not_saved, "/bak/target.sql.part: not removed"},
+      {nullptr, error_kind::busy, dump_outcome::busy, ""},
+      {nullptr, error_kind::other, dump_outcome::not_saved, "/bak/target.sql.part: claim failed"},
   };
-  for (const auto& [command, status] : failures) {
-    keep_good_dump();
-    dump_result result = run(command);
-    EXPECT_EQ(result.outcome, dump_outcome::tool_failed) << command.arguments.back();
-    EXPECT_EQ(result.exit_status, status) << command.arguments.back();
-    EXPECT_EQ(contents(dump_file_), "good dump") << command.arguments.back();
-    EXPECT_FALSE(fs::exists(temp_file_)) << command.arguments.back();
+  for (const auto& [leftover, claim, outcome, error] : refused) {
+    calls_.clear();
+    claims_failing_ = {claim};
+    leftover_stays_ = leftover;
+    dump_result result = run();
+    EXPECT_EQ(result.outcome, outcome) << error;
+    EXPECT_EQ(result.error, error);
+    for (const std::string& call : calls_) EXPECT_NE(call, "start") << error;
   }
 }
 
-TEST_F(DumpJob, NothingRunsWhereTheTemporaryFileCannotBeMade) {
-  std::string missing = (dir_ / "no/db.sql").string();
-  dump_result result = run_dump({{"touch", (dir_ / "ran").string()}}, missing, kNoDeadline);
+TEST_F(DumpJob, OthersThatKeepTakingTheNameCountAsAnotherProgramsBackup) {
+  claims_failing_ = {error_kind::exists};
+  keep_failing_claims_ = true;
+  EXPECT_EQ(run().outcome, dump_outcome::busy);
+  std::vector<std::string> rounds;
+  for (int round = 0; round < 8; ++round) rounds.insert(rounds.end(), {"claim", "remove"});
+  EXPECT_EQ(held_calls(), rounds);
+}
+
+TEST_F(DumpJob, EveryFailureDiscardsTheTemporaryFileAndKeepsTheDump) {
+  struct {
+    const char* name;
+    bool starts;
+    int status;
+    bool put_fails;
+    dump_outcome outcome;
+    int exit_status;
+  } failures[] = {
+      {"tool failed", true, 3, false, dump_outcome::tool_failed, 3},
+      {"tool not started", false, 0, false, dump_outcome::tool_failed, tool_not_started},
+      {"not put in place", true, 0, true, dump_outcome::not_saved, 0},
+  };
+  for (const auto& failure : failures) {
+    calls_.clear();
+    tool_starts_ = failure.starts;
+    tool_status_ = failure.status;
+    put_fails_ = failure.put_fails;
+    dump_result result = run();
+    EXPECT_EQ(result.outcome, failure.outcome) << failure.name;
+    EXPECT_EQ(result.exit_status, failure.exit_status) << failure.name;
+    EXPECT_EQ(held_calls().back(), "discard") << failure.name;
+  }
+  EXPECT_EQ(run().error, "/bak/target.sql: in use");
+}
+
+TEST_F(DumpJob, AHeldDumpFileIsWaitedForOnceASecondWithOneMessage) {
+  puts_held_ = 3;
+  EXPECT_EQ(run().outcome, dump_outcome::saved);
+  EXPECT_EQ(waits_, 1);
+  EXPECT_EQ(sleeps_, 3);
+  EXPECT_EQ(now_ms_, kStartMs + 3000);
+
+  calls_.clear();
+  waits_ = sleeps_ = 0;
+  puts_held_ = INT32_MAX;
+  dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, missing + ".part: No such file or directory");
-  EXPECT_FALSE(fs::exists(dir_ / "ran"));
-  EXPECT_FALSE(fs::exists(dir_ / "no"));
+  EXPECT_EQ(result.error, "/bak/target.sql: in use");
+  EXPECT_EQ(waits_, 1);
+  EXPECT_EQ(sleeps_, held_dump_file_retries) << "ten minutes, not for ever";
+  EXPECT_EQ(held_calls().back(), "discard");
 }
 
-TEST_F(DumpJob, ANulByteInAValueTouchesNoFile) {
-  std::ofstream(dir_ / "victim") << "precious";
-  backup_settings s;
-  s.save_dir = dir_.string() + "/";
-  s.save_file_name = std::string("victim\0", 7);
-  EXPECT_EQ(run_dump(writing("dump"), dump_file_path(s), kNoDeadline).outcome,
-            dump_outcome::not_saved);
-  s.db_password = std::string("\0", 1);
-  EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::not_saved);
-  EXPECT_EQ(contents(dir_ / "victim"), "precious");
-  EXPECT_EQ(entries(), 1);
+TEST_F(DumpJob, AnEndingSignalCutsTheWaitShortAndEndsTheProgramAfterTidyingUp) {
+  puts_held_ = INT32_MAX;
+  signal_at_ms_ = kStartMs + 4500;
+  EXPECT_EQ(run().outcome, dump_outcome::not_saved);
+  EXPECT_EQ(sleeps_, 5);
+  ASSERT_GE(calls_.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(calls_.end() - 3, calls_.end()),
+            (std::vector<std::string>{"discard", "release", "end by signal 2"}));
+
+  // One that came before the tool could start keeps it from starting.
+  calls_.clear();
+  puts_held_ = 0;
+  signal_at_ms_ = 0;
+  EXPECT_EQ(run().outcome, dump_outcome::interrupted);
+  EXPECT_EQ(calls_,
+            (std::vector<std::string>{"hold", "claim", "discard", "release", "end by signal 2"}));
 }
 
-TEST_F(DumpJob, AnotherProgramsDumpIsLeftAlone) {
-  keep_good_dump();
-  temp_file theirs;
-  std::string error;
-  ASSERT_EQ(create_temp_file(temp_file_, &theirs, &error), claim_status::claimed) << error;
-  std::ofstream(temp_file_) << "their dump";
-  EXPECT_EQ(run(writing("mine")).outcome, dump_outcome::busy);
-  EXPECT_EQ(contents(temp_file_), "their dump");
-  EXPECT_EQ(contents(dump_file_), "good dump");
-  discard_temp_file(&theirs);
+TEST_F(DumpJob, AToolPastItsDeadlineIsAskedToEndThenEndedByForce) {
+  tool_runs_ms_ = kNever;
+  tool_ignores_request_ = true;
+  dump_result result = run(kStartMs + 5000);
+  EXPECT_EQ(result.outcome, dump_outcome::overran);
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "polite at 5000",
+                                                    "force at 15000", "discard"}));
+  EXPECT_EQ(progress_.size(), 15u) << "the seconds of grace are told too";
+
+  calls_.clear();
+  tool_ignores_request_ = false;
+  EXPECT_EQ(run(now_ms_ + 5000).outcome, dump_outcome::overran);
+  EXPECT_EQ(held_calls(),
+            (std::vector<std::string>{"claim", "start", "polite at 5000", "discard"}));
 }
 
-TEST_F(DumpJob, TheTemporaryFileIsAlwaysFreshAndPrivate) {
-  // A leftover readable by all, and the old dump's bits, must not reach the
-  // file while the dump is written into it.
-  std::ofstream(temp_file_) << "leftover";
-  fs::permissions(temp_file_, fs::perms::all);
-  keep_good_dump();
-  fs::permissions(dump_file_, fs::perms::set_uid | fs::perms::owner_read | fs::perms::group_read |
-                                  fs::perms::others_read);
-  std::string check_mode = "[ \"$(stat -L -c %a /proc/$$/fd/1)\" = 600 ]";
-  EXPECT_EQ(run(writing("new dump", check_mode)).outcome, dump_outcome::saved);
-  EXPECT_EQ(contents(dump_file_), "new dump");
-  EXPECT_EQ(permissions(dump_file_),
-            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-}
-
-TEST_F(DumpJob, RootGivesTheNewDumpTheOldOwner) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another account";
-  keep_good_dump();
-  ASSERT_EQ(chown(dump_file_.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(run(writing("new dump")).outcome, dump_outcome::saved);
-  struct stat st;
-  ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 65534u);
-  EXPECT_EQ(st.st_gid, 65534u);
-}
-
-TEST_F(DumpJob, AnotherAccountsFileInASharedDirectoryIsNeitherUsedNorRemoved) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two accounts";
-  fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
-  std::ofstream(temp_file_) << "theirs";
-  ASSERT_EQ(chown(temp_file_.c_str(), 65533, 65533), 0);
-  fs::permissions(temp_file_, fs::perms::all);
-  EXPECT_EXIT(
-      {
-        if (setgid(65534) != 0 || setuid(65534) != 0) std::exit(2);
-        dump_result result = run(writing("mine"));
-        std::exit(result.outcome == dump_outcome::not_saved &&
-                          result.error == temp_file_ + ": Operation not permitted"
-                      ? 0
-                      : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(contents(temp_file_), "theirs");
-  EXPECT_FALSE(fs::exists(dump_file_));
-}
-
-TEST_F(DumpJob, InheritedIgnoredSignalsStayIgnored) {
-  // As under nohup, and under a parent that ignores its children's ends.
-  EXPECT_EXIT(
-      {
-        std::signal(SIGHUP, SIG_IGN);
-        std::signal(SIGCHLD, SIG_IGN);
-        dump_result result = run(writing("dump", "kill -HUP $PPID"));
-        std::exit(result.outcome == dump_outcome::saved ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(contents(dump_file_), "dump");
-}
-
-TEST_F(DumpJob, AnEndingSignalEndsTheProgramAfterTidyingUp) {
-  for (int signal : {SIGINT, SIGUSR1, SIGRTMIN + 2}) {
-    keep_good_dump();
-    dump_command command = writing("partial", "kill -" + std::to_string(signal) +
-                                                  " $PPID; sleep 1; echo more");
-    EXPECT_EXIT(run(command), ::testing::KilledBySignal(signal), "") << signal;
-    EXPECT_EQ(contents(dump_file_), "good dump") << signal;
-    EXPECT_FALSE(fs::exists(temp_file_)) << signal;
-  }
-
-  // A complete dump that the tool finished before taking the signal is kept.
-  dump_command command = writing("complete", "trap '' INT; kill -INT $PPID");
-  EXPECT_EXIT(run(command), ::testing::KilledBySignal(SIGINT), "");
-  EXPECT_EQ(contents(dump_file_), "complete");
-  EXPECT_FALSE(fs::exists(temp_file_));
+TEST_F(DumpJob, ProgressIsToldEachSecondWhileTheToolRuns) {
+  tool_runs_ms_ = 3500;
+  run();
+  EXPECT_EQ(progress_,
+            (std::vector<std::string>{"1000 ms, 1000 B", "2000 ms, 2000 B", "3000 ms, 3000 B"}));
 }
 
 }  // namespace

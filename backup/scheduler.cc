@@ -23,6 +23,8 @@ std::vector<std::string> report(const console& con, const backup_settings& setti
       return {std::string(text(text_id::backup_busy, con.encoding))};
     case dump_outcome::overran:
       return {std::string(text(text_id::backup_overran, con.encoding))};
+    case dump_outcome::interrupted:
+      return {};
     case dump_outcome::saved:
       break;
   }
@@ -82,11 +84,15 @@ backup_env system_backup_env() {
       },
       [steady]() mutable {
         // Again if woken early: a tick must not show a second twice.
-        for (int64_t left = wait_for_next_tick(&steady, monotonic_milliseconds()); left > 0;
+        for (int64_t left = advance_cadence(&steady, monotonic_milliseconds()); left > 0;
              left = steady.deadline_ms - monotonic_milliseconds())
           sleep_milliseconds(left);
       },
-      run_dump};
+      [](const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
+         const dump_progress& on_progress, const std::function<void()>& on_waiting) {
+        return run_dump(system_dump_env(), command, dump_file, deadline_ms, on_progress,
+                        on_waiting);
+      }};
 }
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {

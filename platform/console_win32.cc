@@ -2,19 +2,27 @@
 // right whatever the console's code page (ReadFile and ReadConsoleA return a
 // NUL for each non-ASCII character on a 65001 console of Windows 10 and
 // Server 2016 to 2022), and printed Chinese shows right on any code page.
+#include "platform/console_win32.h"
+
 #include <windows.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <streambuf>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/programs_win32.h"
 #include "platform/win32_common.h"
 
 namespace {
 
 constexpr DWORD kReadChars = 4096;
 constexpr wchar_t kCtrlZ = 0x1A;
+
+// The console's input while its mode is changed, and the mode to give back.
+void* volatile g_console_input = nullptr;
+DWORD g_console_mode = 0;
 
 class console_input : public std::streambuf {
  public:
@@ -90,4 +98,52 @@ void connect_console_streams() {
     static console_output shown(output);
     std::cout.rdbuf(&shown);
   }
+}
+
+bool stdout_can_be_cleared() { return stdout_is_screen(); }
+
+bool stdout_is_screen() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
+void clear_terminal(std::ostream& out) {
+  out.flush();
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  if (!GetConsoleScreenBufferInfo(console, &screen)) return;
+  DWORD cells = static_cast<DWORD>(screen.dwSize.X) * static_cast<DWORD>(screen.dwSize.Y);
+  COORD origin = {0, 0};
+  DWORD written;
+  FillConsoleOutputCharacterW(console, L' ', cells, origin, &written);
+  FillConsoleOutputAttribute(console, screen.wAttributes, cells, origin, &written);
+  SetConsoleCursorPosition(console, origin);
+}
+
+std::string console_codeset() {
+  // Without a console (output to a pipe or a file) this is GBK too.
+  return program_code_page() == CP_UTF8 ? "UTF-8" : "GBK";
+}
+
+void keep_console_from_pausing() {
+  install_console_handler();
+  scoped_handle input =
+      owned(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr));
+  HANDLE handle = raw(input);
+  DWORD mode;
+  if (input.valid() && GetConsoleMode(handle, &mode) &&
+      SetConsoleMode(handle, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS)) {
+    g_console_mode = mode;
+    g_console_input = reinterpret_cast<HANDLE>(input.release());
+    // Ending by exit(): menu item 3, or the end of the input.
+    std::atexit(restore_console_mode);
+  }
+}
+
+void restore_console_mode() {
+  HANDLE input = InterlockedExchangePointer(&g_console_input, nullptr);
+  if (input == nullptr) return;
+  SetConsoleMode(input, g_console_mode);
+  CloseHandle(input);
 }

@@ -1,13 +1,76 @@
 // What autodump needs from the operating system, behind one header so that the
-// rest of the program stays portable and its tests never touch the OS by accident.
+// rest of the program stays portable and its tests never touch the OS by
+// accident. It speaks of consoles, clocks, files, programs and signals; what a
+// backup is, and which program makes the dump, the platform does not know.
+//
+// Every call that can fail returns true when it did what it says, and
+// otherwise false with `error` (where not null) saying why.
 #ifndef AUTODUMP_PLATFORM_PLATFORM_H_
 #define AUTODUMP_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
+
+// What kind of failure a caller may act on; `other` for every other.
+enum class error_kind {
+  other,
+  exists,  // something is in the way at the path
+  busy,    // another program holds the file: its claim, or (on Windows) its sharing
+};
+
+struct os_error {
+  error_kind kind = error_kind::other;
+  std::string path;    // the file it is about; "" where none in particular
+  std::string reason;  // the system's words
+};
+
+// "<path>: <reason>", or the reason alone where there is no path.
+inline std::string error_text(const os_error& error) {
+  return error.path.empty() ? error.reason : error.path + ": " + error.reason;
+}
+
+// A POSIX descriptor or a Windows handle that is closed when it goes
+// (files_posix.cc, files_win32.cc).
+class scoped_handle {
+ public:
+  scoped_handle() = default;
+  explicit scoped_handle(std::intptr_t value) : value_(value) {}
+  scoped_handle(scoped_handle&& other) noexcept : value_(other.release()) {}
+  scoped_handle& operator=(scoped_handle&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  scoped_handle(const scoped_handle&) = delete;
+  scoped_handle& operator=(const scoped_handle&) = delete;
+  ~scoped_handle() { reset(); }
+
+  std::intptr_t get() const { return value_; }
+  // Whether it holds a descriptor or handle (on Windows neither null nor
+  // INVALID_HANDLE_VALUE; on POSIX not negative).
+  bool valid() const;
+  std::intptr_t release() { return std::exchange(value_, -1); }
+  // Closes what it holds, and holds `value` instead.
+  void reset(std::intptr_t value = -1);
+
+ private:
+  std::intptr_t value_ = -1;
+};
+
+// --- The clock (clock_posix.cc, clock_win32.cc) ---------------------------------
+
+// Suspends the thread for the given time.
+void sleep_milliseconds(int64_t milliseconds);
+
+// Milliseconds from an arbitrary start, on a clock that only moves forward and
+// goes on while the machine sleeps or the program is stopped, so that a
+// schedule kept on it keeps its hours.
+int64_t monotonic_milliseconds();
+
+// --- The console (console_posix.cc, console_win32.cc) ---------------------------
 
 // Where standard input or output is a Windows console, std::cin and std::cout
 // read and write it through the console's wide calls, in the program's
@@ -16,11 +79,11 @@
 void connect_console_streams();
 
 // True when standard output is a terminal that clear_terminal() can clear.
-bool stdout_is_terminal();
+bool stdout_can_be_cleared();
 
 // True when standard output is a terminal (on Windows a console): what is
-// printed is seen there, and kept in no file, pipe or journal.
-bool stdout_is_console();
+// printed there is seen on a screen, and kept in no file, pipe or journal.
+bool stdout_is_screen();
 
 // Clears the terminal that standard output shows. `out` writes to standard
 // output; it is flushed first, and gets the escape sequences where those are
@@ -38,13 +101,7 @@ std::string console_codeset();
 // (QuickEdit) that suspends every line printed, and with it the countdown.
 void keep_console_from_pausing();
 
-// Suspends the thread for the given time.
-void sleep_milliseconds(int64_t milliseconds);
-
-// Milliseconds from an arbitrary start, on a clock that only moves forward and
-// goes on while the machine sleeps or the program is stopped, so that a
-// schedule kept on it keeps its hours.
-int64_t monotonic_milliseconds();
+// --- Files and names (files_posix.cc, files_win32.cc) ---------------------------
 
 // Whether `directory` ("" for the current one) is a directory in which this
 // program may create files.
@@ -64,108 +121,115 @@ std::string directory_part(const std::string& path);
 // round in a circle.
 std::string link_target(const std::string& path);
 
-// Whether a backup would find the dump tool (on PATH; on Windows also in this
-// program's folder and the current folder).
-bool dump_tool_found();
+// True when the system can take `text` as a name or an argument; otherwise
+// false with its words for why not: a NUL byte, which no system call can
+// take, or (on Windows) bytes that are no text in the program's encoding.
+bool text_is_usable(const std::string& text, os_error* error);
+
+// --- Programs and ending signals (programs_posix.cc, programs_win32.cc) ---------
+
+// The full path of the program that start_program() would start for `name`:
+// looked for as a shell looks for a command (on Windows as Windows looks for a
+// program: this program's folder, the current folder, the system folders,
+// PATH, with ".exe" added where the name has no suffix); "" where there is
+// none.
+std::string find_program(const std::string& name);
 
 // Whether the system can start a program with these arguments, which are
 // limited in length: on Linux 128 KiB each and about 2 MiB together with the
 // environment, on Windows 32,767 characters for the whole command line.
 bool arguments_fit(const std::vector<std::string>& arguments);
 
-// --- Ending signals -----------------------------------------------------------
-//
 // From hold_ending_signals() until release_ending_signals(), the signals with
 // which an operator, another program or the system can end a console program
 // do not end the process (on POSIX every signal whose default action ends it,
 // except those of the program's own faults; on Windows Ctrl-C, Ctrl-Break and
-// the closing of the console): the first one is held, and passed on to a dump
-// tool that is running meanwhile. A signal that the process ignored from its
-// start stays ignored, and is not passed on. On Windows a second event during
-// a dump ends the process at once, with the tool; the temporary file it leaves
-// is cleared by the next backup. Logging off (which only services hear, for
-// any user) is no ending event.
+// the closing of the console): the first one is held, and passed on to a
+// program started meanwhile. A signal that the process ignored from its start
+// stays ignored, and is not passed on. On Windows a second event while a
+// program runs ends the process at once, with the program; a temporary file
+// it leaves is cleared by the next backup. Logging off (which only services
+// hear, for any user) is no ending event.
 
 void hold_ending_signals();
 // Ends the holding. Returns the first signal held meanwhile, 0 if none; the
 // caller tidies up and then passes it on with end_by_signal().
 int release_ending_signals();
 
+// Whether an ending signal has been held since hold_ending_signals().
+bool ending_signal_held();
+
 // Ends the process as `signal` would have ended it.
 [[noreturn]] void end_by_signal(int signal);
 
-// --- The dump -----------------------------------------------------------------
-
-// The dump tool's name, then its arguments. The name is looked for as a shell
-// looks for a command (on Windows as Windows looks for a program).
-struct dump_command {
-  std::vector<std::string> arguments;
+// A program started by start_program(). When it goes, a program still running
+// is ended by force; a program never outlives this one, however this one ends.
+struct program;
+struct program_deleter {
+  void operator()(program* started) const;
 };
+using program_ptr = std::unique_ptr<program, program_deleter>;
 
-// The file a dump is written to until it is complete: this program's alone
-// while it is claimed.
+// Starts `arguments[0]` (found as find_program() says) directly, without a
+// shell, with the arguments after it, standard input from the null device,
+// standard output into `output` (the null device where it is not valid) and
+// this program's standard error. Needs the ending signals held. A program
+// that is found but cannot run gives exit status 126, or 127 where it cannot
+// be found at all on POSIX; on Windows, where it cannot be found or started,
+// the call fails.
+bool start_program(const std::vector<std::string>& arguments, const scoped_handle& output,
+                   program_ptr* started, os_error* error);
+
+// Waits at most `timeout_ms` for `started` to end, passing on to it an ending
+// signal held meanwhile (a second one ends it by force). True once it has
+// ended, with `status` its exit status, or 128 + the signal number when a
+// signal ended it.
+bool wait_for_program(program& started, int64_t timeout_ms, int* status);
+
+// Asks `started` to end: on POSIX with SIGTERM; Windows has no such request,
+// and ends it as end_program_by_force() does.
+void end_program_politely(program& started);
+
+// Ends `started` at once (on Windows with all it started).
+void end_program_by_force(program& started);
+
+// --- Temporary files (temp_file_posix.cc, temp_file_win32.cc) -------------------
+
+// The file a program's output is written to until it is complete: this
+// program's alone while it is claimed.
 struct temp_file {
   std::string path;
-  std::intptr_t handle = -1;
+  scoped_handle handle;
 };
-
-enum class claim_status { claimed, in_the_way, busy, failed };
 
 // Creates `path` afresh, owned by this program's account, readable and
 // writable by it alone, and locks it until it is put in place or discarded.
-// in_the_way: something is already at `path`, or took its place before the
-// lock. busy: another program holds `path`. failed: `error` says why, in the
-// OS's words. Unless claimed, nothing is left created.
-claim_status create_temp_file(const std::string& path, temp_file* file, std::string* error);
+// Fails with `exists` where something is already at `path` or took its place
+// before the lock, with `busy` where another program holds it. Unless it
+// succeeds, nothing is left created.
+bool create_temp_file(const std::string& path, temp_file* file, os_error* error);
 
-enum class leftover_status { removed, busy, failed };
-
-// Removes what is at `path` unless another program holds it. failed: `error`
-// says why, in the OS's words (a file this account may not remove).
-leftover_status remove_leftover(const std::string& path, std::string* error);
-
-// What run_dump_tool() returns for a tool still running at its deadline.
-constexpr int dump_tool_overran = -1;
-
-// Starts the dump tool directly, without a shell, with standard input from the
-// null device and standard output into `output` (the null device when its
-// handle is -1), and waits until it has ended, calling `each_second` (where
-// given) once a second meanwhile.
-// Returns its exit status, 128 + the signal number when a signal ended it, or
-// 127 when it could not be started. A tool still running at `deadline_ms` (on
-// the clock of monotonic_milliseconds()) is ended (on POSIX asked with SIGTERM,
-// then killed 10 s later) and gives dump_tool_overran. A signal held meanwhile
-// is passed on to the tool, or ends it (a second one ends it at once); one held
-// before it started keeps it from starting. The tool never outlives this
-// program, however this program ends. Needs the ending signals held.
-int run_dump_tool(const dump_command& command, const temp_file& output, int64_t deadline_ms,
-                  const std::function<void()>& each_second);
+// Removes what is at `path`; true also when nothing is there. Fails with
+// `busy` where another program holds it, and with the system's reason where
+// this account may not remove it.
+bool remove_leftover(const std::string& path, os_error* error);
 
 // How many bytes a claimed file holds now.
 int64_t claimed_size(const temp_file& file);
 
-// Flushes `file` to disk, gives it the permission bits of `dump_file` (without
+// Flushes `file` to disk, gives it the permission bits of `target` (without
 // set-ID and sticky bits) and, where allowed, its owner and group, then renames
-// it over `dump_file` in one step and releases it; a new dump stays readable by
+// it over `target` in one step and releases it; a new file stays readable by
 // its owner alone. Nothing is renamed unless `file`'s path still names the file
-// claimed. Returns "" on success, otherwise the OS's description of what
-// failed: `dump_file` is then untouched and `file` still claimed.
-std::string put_in_place(temp_file* file, const std::string& dump_file);
+// claimed. On failure `target` is untouched and `file` still claimed; the
+// failure is `busy` where another program holds `target` open so that it
+// cannot be replaced for now (on Windows, open without sharing its deletion:
+// an antivirus scanner, a backup agent), never on POSIX, where an open file
+// can always be replaced.
+bool put_in_place(temp_file* file, const std::string& target, os_error* error);
 
-// Whether another program holds `path` open so that it cannot be replaced for
-// now (on Windows, open without sharing its deletion: an antivirus scanner, a
-// backup agent); never on POSIX, where an open file can always be replaced.
-bool held_by_another_program(const std::string& path);
-
-// Whether an ending signal has been held since hold_ending_signals().
-bool ending_signal_held();
-
-// Removes a claimed file and releases it.
+// Removes a claimed file, unless something else has taken its name, and
+// releases it.
 void discard_temp_file(temp_file* file);
-
-// "" when the system can take `text` as a name or an argument; otherwise its
-// words for why not: a NUL byte, which no system call can take, or (on
-// Windows) bytes that are no text in the program's encoding.
-std::string text_error(const std::string& text);
 
 #endif  // AUTODUMP_PLATFORM_PLATFORM_H_

@@ -1,7 +1,6 @@
 // The Windows platform against wine's implementation of the calls it makes.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,11 +24,11 @@ class Win32Platform : public ::testing::Test {
   // Claims `path`'s temporary file and writes `text` into it.
   temp_file claim_with(const std::string& text) {
     temp_file file;
-    std::string error;
-    EXPECT_EQ(create_temp_file(temp_, &file, &error), claim_status::claimed) << error;
+    os_error error;
+    EXPECT_TRUE(create_temp_file(temp_, &file, &error)) << error_text(error);
     DWORD written = 0;
-    WriteFile(reinterpret_cast<HANDLE>(file.handle), text.data(), static_cast<DWORD>(text.size()),
-              &written, nullptr);
+    WriteFile(reinterpret_cast<HANDLE>(file.handle.get()), text.data(),
+              static_cast<DWORD>(text.size()), &written, nullptr);
     return file;
   }
 
@@ -42,7 +41,7 @@ TEST_F(Win32Platform, AReadOnlyDumpIsReplacedAndStaysReadOnly) {
   std::ofstream(dump_) << "old";
   SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_READONLY);
   temp_file file = claim_with("new");
-  EXPECT_EQ(put_in_place(&file, dump_), "");
+  EXPECT_TRUE(put_in_place(&file, dump_, nullptr));
   EXPECT_EQ(contents(dump_), "new");
   EXPECT_TRUE(GetFileAttributesW(to_wide(dump_).c_str()) & FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -56,9 +55,9 @@ TEST_F(Win32Platform, TheToolIsFoundInTheCurrentFolderBeforePath) {
   fs::path was = fs::current_path();
   fs::current_path(dir_.path / "current");
   SetEnvironmentVariableW(L"PATH", (dir_.path / "on_path").wstring().c_str());
-  std::wstring found = find_program(L"mysqldump");
+  std::string found = find_program("mysqldump");
   SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", L"1");
-  std::wstring without_current = find_program(L"mysqldump");
+  std::string without_current = find_program("mysqldump");
   SetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr);
   fs::current_path(was);
   EXPECT_EQ(fs::path(found), fs::path(dir_.path / "current/mysqldump.exe"));
@@ -80,20 +79,23 @@ TEST_F(Win32Platform, TheToolInheritsItsStandardHandlesAlone) {
                           std::to_wstring(reinterpret_cast<uintptr_t>(secret)).c_str());
   temp_file file = claim_with("");
   hold_ending_signals();
-  int status = run_dump_tool({{"mysqldump"}}, file, monotonic_milliseconds() + 60'000, nullptr);
+  program_ptr tool;
+  int status = -1;
+  EXPECT_TRUE(start_program({"mysqldump"}, file.handle, &tool, nullptr));
+  EXPECT_TRUE(tool && wait_for_program(*tool, 60'000, &status));
   release_ending_signals();
   SetEnvironmentVariableW(L"PATH", path.c_str());
   SetEnvironmentVariableW(L"FAKE_DUMP_HANDLE", nullptr);
   CloseHandle(secret);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(put_in_place(&file, dump_), "");
+  EXPECT_TRUE(put_in_place(&file, dump_, nullptr));
   EXPECT_EQ(contents(dump_), "") << "the tool got a handle it was not given";
 }
 
 TEST_F(Win32Platform, TextThatIsNoGbkFailsBeforeAnythingRuns) {
-  EXPECT_EQ(text_error("\xb1\xb8\xb7\xdd"), "") << "备份 in GBK";
-  EXPECT_NE(text_error("\xb1"), "") << "half a character";
-  EXPECT_NE(text_error(std::string("a\0b", 3)), "");
+  EXPECT_TRUE(text_is_usable("\xb1\xb8\xb7\xdd", nullptr)) << "备份 in GBK";
+  EXPECT_FALSE(text_is_usable("\xb1", nullptr)) << "half a character";
+  EXPECT_FALSE(text_is_usable(std::string("a\0b", 3), nullptr));
 }
 
 }  // namespace

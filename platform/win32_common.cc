@@ -1,7 +1,5 @@
 #include "platform/win32_common.h"
 
-#include "platform/platform.h"
-
 UINT program_code_page() {
   static const UINT code_page = GetConsoleOutputCP() == CP_UTF8 ? CP_UTF8 : 936;
   return code_page;
@@ -54,13 +52,7 @@ std::string system_message(DWORD code) {
   return message;
 }
 
-std::string describe_error(const std::string& path, DWORD code) {
-  return path + ": " + system_message(code);
-}
-
-std::string text_error(const std::string& text) {
-  std::wstring wide;
-  if (to_wide(text, &wide)) return "";
-  return system_message(text.find('\0') != std::string::npos ? ERROR_INVALID_NAME
-                                                             : ERROR_NO_UNICODE_TRANSLATION);
+bool failed(os_error* error, const std::string& path, DWORD code, error_kind kind) {
+  if (error) *error = {kind, path, system_message(code)};
+  return false;
 }

@@ -19,10 +19,11 @@ backup_settings g_settings;
 int main() {
   connect_console_streams();
   console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
-              stdout_is_terminal() ? clear_terminal : nullptr, stdout_is_console()};
+              stdout_can_be_cleared() ? clear_terminal : nullptr, stdout_is_screen()};
   int status = run_main_menu(con, g_settings, [&con] {
     keep_console_from_pausing();
-    if (warn_before_backing_up(con, g_settings)) check_connection(con, g_settings);
+    if (warn_before_backing_up(con, g_settings))
+      check_connection(con, g_settings, system_dump_env());
     run_auto_backup(con, g_settings, system_backup_env());
   });
   std::exit(status);

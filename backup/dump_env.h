@@ -1,0 +1,40 @@
+// What a dump needs from the operating system, so that tests can drive the
+// dump job, with its retries, waits and tidying up, through fakes.
+#ifndef AUTODUMP_BACKUP_DUMP_ENV_H_
+#define AUTODUMP_BACKUP_DUMP_ENV_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// Each member does what the platform call of its name (see platform.h) does;
+// the dump tool is the one program started at a time.
+struct dump_env {
+  std::function<bool(const std::string& path, temp_file* file, os_error* error)> create_temp_file;
+  std::function<bool(const std::string& path, os_error* error)> remove_leftover;
+  std::function<bool(const std::vector<std::string>& arguments, const scoped_handle& output,
+                     os_error* error)>
+      start_tool;
+  std::function<bool(int64_t timeout_ms, int* status)> wait_for_tool;
+  std::function<void()> end_tool_politely;
+  std::function<void()> end_tool_by_force;
+  std::function<int64_t(const temp_file& file)> claimed_size;
+  std::function<bool(temp_file* file, const std::string& target, os_error* error)> put_in_place;
+  std::function<void(temp_file* file)> discard_temp_file;
+  std::function<std::string(const std::string& path)> link_target;
+  std::function<void()> hold_ending_signals;
+  std::function<int()> release_ending_signals;
+  std::function<bool()> ending_signal_held;
+  std::function<void(int signal)> end_by_signal;
+  std::function<void(int64_t milliseconds)> sleep;
+  // On the clock of monotonic_milliseconds().
+  std::function<int64_t()> now_ms;
+};
+
+// The operating system's.
+dump_env system_dump_env();
+
+#endif  // AUTODUMP_BACKUP_DUMP_ENV_H_

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "backup/dump_job.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kNoDeadline = INT64_MAX;
+
+class DumpJobOnPosix : public ::testing::Test {
+ protected:
+  // A command that writes `content` as its dump, then runs `then`.
+  static dump_command writing(const std::string& content, const std::string& then = "true") {
+    return {{"sh", "-c", "printf %s \"$1\"; " + then, "sh", content}};
+  }
+  dump_result run(const dump_command& command, int64_t deadline_ms = kNoDeadline) {
+    return run_dump(system_dump_env(), command, dump_file_, deadline_ms);
+  }
+  static std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  void keep_good_dump() { std::ofstream(dump_file_) << "good dump"; }
+  static fs::perms permissions(const std::string& path) {
+    return fs::status(path).permissions() & fs::perms::mask;
+  }
+  int entries() { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
+
+  temp_dir temp_;
+  const fs::path& dir_ = temp_.path;
+  const std::string dump_file_ = (dir_ / "db.sql").string();
+  const std::string temp_file_ = temp_file_path(dump_file_);
+};
+
+TEST_F(DumpJobOnPosix, SuccessReplacesTheDumpPrivately) {
+  dump_result result = run(writing("new dump"));
+  EXPECT_EQ(result.outcome, dump_outcome::saved);
+  EXPECT_EQ(contents(dump_file_), "new dump");
+  EXPECT_FALSE(fs::exists(temp_file_));
+  EXPECT_EQ(permissions(dump_file_), fs::perms::owner_read | fs::perms::owner_write);
+
+  fs::permissions(dump_file_,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(run(writing("newer dump")).outcome, dump_outcome::saved);
+  EXPECT_EQ(contents(dump_file_), "newer dump");
+  EXPECT_EQ(permissions(dump_file_),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(DumpJobOnPosix, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
+  const std::pair<dump_command, int> failures[] = {
+      {writing("half a dump", "exit 3"), 3},
+      {writing("half a dump", "kill -KILL $$"), 128 + 9},
+      {{{"autodump-no-such-tool"}}, 127},
+  };
+  for (const auto& [command, status] : failures) {
+    keep_good_dump();
+    dump_result result = run(command);
+    EXPECT_EQ(result.outcome, dump_outcome::tool_failed) << command.arguments.back();
+    EXPECT_EQ(result.exit_status, status) << command.arguments.back();
+    EXPECT_EQ(contents(dump_file_), "good dump") << command.arguments.back();
+    EXPECT_FALSE(fs::exists(temp_file_)) << command.arguments.back();
+  }
+}
+
+TEST_F(DumpJobOnPosix, NothingRunsWhereTheTemporaryFileCannotBeMade) {
+  std::string missing = (dir_ / "no/db.sql").string();
+  dump_result result =
+      run_dump(system_dump_env(), {{"touch", (dir_ / "ran").string()}}, missing, kNoDeadline);
+  EXPECT_EQ(result.outcome, dump_outcome::not_saved);
+  EXPECT_EQ(result.error, missing + ".part: No such file or directory");
+  EXPECT_FALSE(fs::exists(dir_ / "ran"));
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(DumpJobOnPosix, ANulByteInAValueTouchesNoFile) {
+  std::ofstream(dir_ / "victim") << "precious";
+  backup_settings s;
+  s.save_dir = dir_.string() + "/";
+  s.save_file_name = std::string("victim\0", 7);
+  EXPECT_EQ(run_dump(system_dump_env(), writing("dump"), dump_file_path(s), kNoDeadline).outcome,
+            dump_outcome::not_saved);
+  s.db_password = std::string("\0", 1);
+  EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::not_saved);
+  EXPECT_EQ(contents(dir_ / "victim"), "precious");
+  EXPECT_EQ(entries(), 1);
+}
+
+TEST_F(DumpJobOnPosix, AnotherProgramsDumpIsLeftAlone) {
+  keep_good_dump();
+  temp_file theirs;
+  os_error error;
+  ASSERT_TRUE(create_temp_file(temp_file_, &theirs, &error)) << error_text(error);
+  std::ofstream(temp_file_) << "their dump";
+  EXPECT_EQ(run(writing("mine")).outcome, dump_outcome::busy);
+  EXPECT_EQ(contents(temp_file_), "their dump");
+  EXPECT_EQ(contents(dump_file_), "good dump");
+  discard_temp_file(&theirs);
+}
+
+TEST_F(DumpJobOnPosix, TheTemporaryFileIsAlwaysFreshAndPrivate) {
+  // A leftover readable by all, and the old dump's bits, must not reach the
+  // file while the dump is written into it.
+  std::ofstream(temp_file_) << "leftover";
+  fs::permissions(temp_file_, fs::perms::all);
+  keep_good_dump();
+  fs::permissions(dump_file_, fs::perms::set_uid | fs::perms::owner_read | fs::perms::group_read |
+                                  fs::perms::others_read);
+  std::string check_mode = "[ \"$(stat -L -c %a /proc/$$/fd/1)\" = 600 ]";
+  EXPECT_EQ(run(writing("new dump", check_mode)).outcome, dump_outcome::saved);
+  EXPECT_EQ(contents(dump_file_), "new dump");
+  EXPECT_EQ(permissions(dump_file_),
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
+TEST_F(DumpJobOnPosix, RootGivesTheNewDumpTheOldOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another account";
+  keep_good_dump();
+  ASSERT_EQ(chown(dump_file_.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(run(writing("new dump")).outcome, dump_outcome::saved);
+  struct stat st;
+  ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+}
+
+TEST_F(DumpJobOnPosix, AnotherAccountsFileInASharedDirectoryIsNeitherUsedNorRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two accounts";
+  fs::permissions(dir_, fs::perms::all | fs::perms::sticky_bit);
+  std::ofstream(temp_file_) << "theirs";
+  ASSERT_EQ(chown(temp_file_.c_str(), 65533, 65533), 0);
+  fs::permissions(temp_file_, fs::perms::all);
+  EXPECT_EXIT(
+      {
+        if (setgid(65534) != 0 || setuid(65534) != 0) std::exit(2);
+        dump_result result = run(writing("mine"));
+        std::exit(result.outcome == dump_outcome::not_saved &&
+                          result.error == temp_file_ + ": Operation not permitted"
+                      ? 0
+                      : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(contents(temp_file_), "theirs");
+  EXPECT_FALSE(fs::exists(dump_file_));
+}
+
+TEST_F(DumpJobOnPosix, InheritedIgnoredSignalsStayIgnored) {
+  // As under nohup, and under a parent that ignores its children's ends.
+  EXPECT_EXIT(
+      {
+        std::signal(SIGHUP, SIG_IGN);
+        std::signal(SIGCHLD, SIG_IGN);
+        dump_result result = run(writing("dump", "kill -HUP $PPID"));
+        std::exit(result.outcome == dump_outcome::saved ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(contents(dump_file_), "dump");
+}
+
+TEST_F(DumpJobOnPosix, AnEndingSignalEndsTheProgramAfterTidyingUp) {
+  for (int signal : {SIGINT, SIGUSR1, SIGRTMIN + 2}) {
+    keep_good_dump();
+    dump_command command =
+        writing("partial", "kill -" + std::to_string(signal) + " $PPID; sleep 1; echo more");
+    EXPECT_EXIT(run(command), ::testing::KilledBySignal(signal), "") << signal;
+    EXPECT_EQ(contents(dump_file_), "good dump") << signal;
+    EXPECT_FALSE(fs::exists(temp_file_)) << signal;
+  }
+
+  // A complete dump that the tool finished before taking the signal is kept.
+  dump_command command = writing("complete", "trap '' INT; kill -INT $PPID");
+  EXPECT_EXIT(run(command), ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(contents(dump_file_), "complete");
+  EXPECT_FALSE(fs::exists(temp_file_));
+}
+
+}  // namespace

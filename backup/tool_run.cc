@@ -1,0 +1,42 @@
+#include "backup/tool_run.h"
+
+#include <algorithm>
+
+#include "backup/cadence.h"
+
+namespace {
+
+constexpr int64_t kSecondMs = 1000;
+constexpr int64_t kNever = INT64_MAX;
+
+}  // namespace
+
+tool_result run_tool(const dump_env& env, const std::vector<std::string>& arguments,
+                     const scoped_handle& output, int64_t deadline_ms,
+                     const std::function<void()>& each_second) {
+  if (env.ending_signal_held()) return {tool_end::interrupted};
+  if (!env.start_tool(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
+  cadence tick{env.now_ms() + kSecondMs};
+  bool overran = false;
+  int64_t force_at_ms = kNever;
+  for (;;) {
+    const int64_t now_ms = env.now_ms();
+    if (!overran && now_ms >= deadline_ms) {
+      env.end_tool_politely();
+      overran = true;
+      force_at_ms = now_ms + tool_grace_ms;
+    } else if (now_ms >= force_at_ms) {
+      env.end_tool_by_force();
+      force_at_ms = kNever;
+    }
+    if (now_ms >= tick.deadline_ms) {
+      if (each_second) each_second();
+      advance_cadence(&tick, now_ms);
+    }
+    const int64_t until_ms =
+        std::min({tick.deadline_ms, force_at_ms, overran ? kNever : deadline_ms});
+    int status = 0;
+    if (env.wait_for_tool(std::max<int64_t>(until_ms - now_ms, 0), &status))
+      return {overran ? tool_end::overran : tool_end::exited, status};
+  }
+}
