@@ -28,8 +28,10 @@ bool warn_before_backing_up(console& con, const backup_settings& settings) {
   if (!dir.empty() && directory_part(dir).size() != dir.size())
     print_line(con, text_id::warning_no_trailing_slash, dump_file);
   const bool tool_found = !find_program(dump_tool_name).empty();
-  if (!tool_found) print_line(con, text_id::warning_no_dump_tool);
+  if (!tool_found)
+    print_line(con, text_id::warning_no_dump_tool, dump_tool_name,
+               text_id::warning_no_dump_tool_end);
   const bool fits = arguments_fit(build_dump_command(settings).arguments);
-  if (!fits) print_line(con, text_id::warning_too_long);
+  if (!fits) print_line(con, text_id::warning_too_long, dump_tool_name);
   return named && tool_found && fits;
 }

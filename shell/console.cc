@@ -25,6 +25,10 @@ void print_line(console& con, text_id label, std::string_view value) {
   print_line(con, labelled(con, label, value));
 }
 
+void print_line(console& con, text_id before, std::string_view value, text_id after) {
+  print_line(con, labelled(con, before, value) + std::string(text(after, con.encoding)));
+}
+
 std::string labelled(const console& con, text_id label, std::string_view value) {
   std::string line(text(label, con.encoding));
   line += value;

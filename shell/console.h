@@ -29,6 +29,8 @@ void print_line(console& con, std::string_view line);
 void print_line(console& con, text_id id);
 // A label and its value back to back on one line.
 void print_line(console& con, text_id label, std::string_view value);
+// A value between two texts, on one line.
+void print_line(console& con, text_id before, std::string_view value, text_id after);
 // The same line as text, for a caller that prints it later or joins several.
 std::string labelled(const console& con, text_id label, std::string_view value);
 

@@ -1,5 +1,7 @@
 #include "shell/main_menu.h"
 
+#include <string>
+
 #include "settings/configure_database.h"
 
 namespace {
@@ -24,7 +26,8 @@ read_status ask_backup_interval(console& con, backup_settings& settings) {
       print_line(con, text_id::interval_done);
       return status;
     }
-    print_line(con, text_id::interval_refused);
+    print_line(con, text_id::interval_refused, std::to_string(max_interval_days),
+               text_id::interval_refused_end);
   }
 }
 

@@ -17,6 +17,7 @@ enum class text_id {
   interval_question,
   interval_done,
   interval_refused,
+  interval_refused_end,
   input_ended,
   input_too_long,
   prompt_server_address,
@@ -56,6 +57,7 @@ enum class text_id {
   warning_dump_file_is_directory,
   warning_no_trailing_slash,
   warning_no_dump_tool,
+  warning_no_dump_tool_end,
   warning_too_long,
   warning_connection_failed,
   count
