@@ -5,26 +5,17 @@
 # comparison is measured side by side in one run, as this machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ mariadb-server mariadb-client faketime strace procps python3
-cmake -S . -B build-bench -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build-bench -j"$(nproc)" > /dev/null
-autodump=$PWD/build-bench/autodump
+. tests/harness.sh
+autodump=$(build_program build-bench)
 
 work=$(mktemp -d /tmp/autodump_bench.XXXXXX)
-# A day in ten seconds: time enough for the big dump before the next is due.
-fast_clock_speed=8640
-. tests/harness.sh
-# Everything started in the background, to be stopped by its process id.
-pids=()
-cleanup() {
-  trap '' INT TERM
-  [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2> /dev/null
-  stop_server
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# Everything started in the background is stopped by its process id.
+tidy_up_on_exit
 cd "$work"
+# A day in ten seconds: time enough for the big dump before the next is due.
+use_fast_clock 8640
 
 calc() { awk "BEGIN {print $*}"; }
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -37,16 +28,15 @@ create_server
 # --- the dump: through autodump against the bare tool ---------------------------
 
 rows=250000
+create_account bench bench
 sql <<SQL
-CREATE USER 'bench'@'127.0.0.1' IDENTIFIED BY 'bench';
-GRANT ALL ON *.* TO 'bench'@'127.0.0.1';
 CREATE DATABASE bench CHARACTER SET utf8mb4;
 USE bench;
 CREATE TABLE padded (id INT PRIMARY KEY, pad VARCHAR(300)) CHARACTER SET utf8mb4;
 INSERT INTO padded SELECT seq, REPEAT('数据', 100) FROM seq_1_to_$rows;
 SQL
 mkdir bak
-printf '%s\n' 1 127.0.0.1 bench bench bench "$work/bak/" bench 2 > answers
+answers answers bench bench bench "$work/bak" bench
 
 # bare: mysqldump writing straight into a file, flushed to disk.
 bare() {
@@ -60,7 +50,7 @@ through() {
   : > stamps
   "${fast_clock[@]}" "$autodump" < answers > >(stamped > stamps) &
   local pid=$!
-  until grep -q '备份完毕' stamps 2> /dev/null; do sleep 0.05; done
+  wait_for 120 has_line stamps '备份完毕' || { echo "no dump within 120 s"; exit 1; }
   kill "$pid"
   wait "$pid" 2> /dev/null || true
   local start end
@@ -85,7 +75,7 @@ printf 'dump of %d MB: through autodump / bare tool, median of 5: %.3f\n' \
 # database once a (fast) day; the figure is from first to last sighting, so it
 # errs short by up to one pass, whose length is printed too.
 sql -e "CREATE DATABASE tiny; CREATE TABLE tiny.t (v INT); INSERT INTO tiny.t VALUES (1)"
-printf '%s\n' 1 127.0.0.1 bench bench tiny "$work/bak/" tiny 2 > tiny_answers
+answers tiny_answers bench bench tiny "$work/bak" tiny
 env "${fast_clock[1]}" "FAKETIME=+0 x86400" "$autodump" < tiny_answers > tiny_log 2>&1 &
 pid=$!
 pids+=("$pid")
@@ -125,7 +115,7 @@ strace_fast=(strace -f -c -E "${fast_clock[1]}" -E "${fast_clock[2]}")
   < start_answers > count_out &
 tracer=$!
 pids+=("$tracer")
-until [ "$(grep -c '^现在秒' count_out)" -ge "$ticks" ]; do sleep 0.2; done
+wait_for 600 has_line count_out '^现在秒' "$ticks"
 kill "$(pgrep -P "$tracer")"
 wait "$tracer" 2> /dev/null || true
 counted=$(grep -c '^现在秒' count_out)

@@ -5,27 +5,18 @@
 # first backup, and the proof that the dump restores. Leaves nothing behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ mariadb-server mariadb-client faketime
-cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
-cmake --build build -j"$(nproc)" > /dev/null
-autodump=$PWD/build/autodump
+. tests/harness.sh
+autodump=$(build_program build-demo)
 
 work=$(mktemp -d /tmp/autodump_demo.XXXXXX)
-. tests/harness.sh
-app_pid=
-cleanup() {
-  # A second Ctrl-C must not cut the tidying short.
-  trap '' INT TERM
-  [ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null || true
-  stop_server
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tidy_up_on_exit
 cd "$work"
+use_fast_clock
 
-echo "== 启动临时 MariaDB 服务器 / a throwaway server on 127.0.0.1:$MYSQL_TCP_PORT"
 create_server
+echo "== 启动临时 MariaDB 服务器 / a throwaway server on 127.0.0.1:$MYSQL_TCP_PORT"
 sql <<'SQL'
 CREATE USER 'demo'@'127.0.0.1' IDENTIFIED BY 'demo-password';
 GRANT SELECT, LOCK TABLES, SHOW VIEW ON demo_shop.* TO 'demo'@'127.0.0.1';
@@ -41,19 +32,14 @@ INSERT INTO orders SELECT seq, seq % 3 + 1, seq % 3 + 1, CONCAT('第', seq, '号
 SQL
 
 mkdir backup
-answers=(1 127.0.0.1 demo demo-password demo_shop "$work/backup/" demo_shop 2)
-echo "== 运行 autodump / running autodump with the answers: ${answers[*]}"
-printf '%s\n' "${answers[@]}" > answers
+answers answers demo demo-password demo_shop "$work/backup" demo_shop
+echo "== 运行 autodump / running autodump with the answers: $(tr '\n' ' ' < answers)"
 "${fast_clock[@]}" "$autodump" < answers > autodump.log 2>&1 &
-app_pid=$!
-deadline=$((SECONDS + 50))
-until grep -qE '^备份(完毕|失败)' autodump.log; do
-  [ $SECONDS -lt $deadline ] || { echo "no backup within 50 s"; exit 1; }
-  sleep 0.1
-done
-kill "$app_pid"
-wait "$app_pid" 2> /dev/null || true
-app_pid=
+pids+=($!)
+wait_for 50 has_line autodump.log '^备份(完毕|失败)' || { echo "no backup within 50 s"; exit 1; }
+kill "${pids[@]}"
+wait "${pids[@]}" 2> /dev/null || true
+pids=()
 
 echo "== autodump 的最后几行 / the program's last lines"
 grep -v '^现在秒' autodump.log | tail -4

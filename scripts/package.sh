@@ -3,7 +3,7 @@
 # Debian package and the Windows zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ dpkg-dev file g++-mingw-w64-x86-64-posix
 jobs=$(nproc)
 mkdir -p dist

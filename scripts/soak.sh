@@ -5,28 +5,18 @@
 # descriptors, which must stay flat.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ mariadb-server mariadb-client faketime procps
-cmake -S . -B build-bench -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build-bench -j"$(nproc)" > /dev/null
-autodump=$PWD/build-bench/autodump
+. tests/harness.sh
+autodump=$(build_program build-soak)
 
 work=$(mktemp -d /tmp/autodump_soak.XXXXXX)
-. tests/harness.sh
-pid=
-cleanup() {
-  trap '' INT TERM
-  [ -z "$pid" ] || kill "$pid" 2> /dev/null || true
-  stop_server
-  rm -rf "$work"
-}
-trap cleanup EXIT
+tidy_up_on_exit
 cd "$work"
+use_fast_clock
 create_server
-
+create_account soak soak
 sql <<'SQL'
-CREATE USER 'soak'@'127.0.0.1' IDENTIFIED BY 'soak';
-GRANT ALL ON *.* TO 'soak'@'127.0.0.1';
 CREATE DATABASE shop CHARACTER SET utf8mb4;
 CREATE DATABASE shop_copy CHARACTER SET utf8mb4;
 USE shop;
@@ -34,14 +24,15 @@ CREATE TABLE orders (id INT PRIMARY KEY, note VARCHAR(100)) CHARACTER SET utf8mb
 INSERT INTO orders SELECT seq, CONCAT('订单', seq) FROM seq_1_to_20000;
 SQL
 mkdir bak
-printf '%s\n' 1 127.0.0.1 soak soak shop "$work/bak/" shop 2 > answers
+answers answers soak soak shop "$work/bak" shop
 own_descriptors_only "${fast_clock[@]}" "$autodump" < answers > log 2>&1 &
 pid=$!
+pids+=("$pid")
 
 failed=0
 for day in $(seq 10); do
   sql -e "INSERT INTO shop.orders VALUES ($((100000 + day)), '第${day}天')"
-  until [ "$(grep -cE '^备份(完毕|失败)' log)" -ge "$day" ]; do sleep 0.05; done
+  wait_for 60 has_line log '^备份(完毕|失败)' "$day" || { echo "day $day: no backup reported"; exit 1; }
   # A copy at once: the next day's dump may replace the file while this one is checked.
   cp bak/shop.sql day.sql
   result=$(grep -E '^备份(完毕|失败)' log | sed -n "${day}p" | cut -c1-12)

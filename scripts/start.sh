@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds autodump (installing what is missing) and starts it.
+# Builds autodump (installing what is missing) into build-start/ and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ mariadb-client
-cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
-cmake --build build -j"$(nproc)" > /dev/null
-exec build/autodump
+. tests/harness.sh
+exec "$(build_program build-start)"

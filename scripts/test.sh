@@ -6,7 +6,7 @@
 # release packages and runs the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/packages.sh
+. scripts/install_missing.sh
 ensure_packages cmake make g++ libgtest-dev locales procps strace mariadb-server mariadb-client faketime \
   g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip lintian
 ensure_gbk_locale

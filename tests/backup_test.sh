@@ -12,15 +12,11 @@ cd "$work"
 failures=0
 app_pid=
 
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
 # --- the server -------------------------------------------------------------
 
-fast_clock_speed=21600
 . "$here/harness.sh"
+fast_clock_speed=21600
+use_fast_clock $fast_clock_speed
 
 stop_autodump() {
   [ -n "$app_pid" ] || return 0
@@ -78,22 +74,13 @@ start_autodump() {
   app_pid=$!
 }
 
-# wait_for LOG REGEX [SECONDS]: true once a line of LOG matches REGEX.
-wait_for() {
-  local deadline=$((SECONDS + ${3:-60}))
-  until grep -qE "$2" "$1"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.05
-  done
-}
-
 # back_up NAME LOG ANSWER...: one backup with the settings given as the six
 # answers; true when it reported success. Stops autodump after that backup.
 back_up() {
   local name=$1 log=$2
   shift 2
   start_autodump "$log" 1 "$@" 2
-  if ! wait_for "$log" '^(备份完毕|备份失败)'; then
+  if ! wait_for 60 has_line "$log" '^(备份完毕|备份失败)'; then
     fail "$name: no backup reported"; tail -5 "$log"
   fi
   stop_autodump
@@ -240,14 +227,8 @@ pwned=$(find "$work" -name 'pwned_*' ! -path '*/data/*' ! -name '*.sql' ! -name 
 
 # --- a signal during a dump ends the dump tool and the program -------------
 
-# wait_for_temp_file PATH MIN_BYTES: true once the dump being written is that big.
-wait_for_temp_file() {
-  local deadline=$((SECONDS + 60))
-  until [ "$(stat -c %s "$1" 2> /dev/null || echo -1)" -ge "$2" ]; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.02
-  done
-}
+# holds PATH MIN_BYTES: whether the file at PATH holds at least MIN_BYTES.
+holds() { [ "$(stat -c %s "$1" 2> /dev/null || echo -1)" -ge "$2" ]; }
 
 # A write lock held elsewhere keeps the dump waiting for as long as needed.
 sql -e 'LOCK TABLES shop.orders WRITE; SELECT SLEEP(120)' > /dev/null 2>&1 &
@@ -256,7 +237,7 @@ locker=$!
 # other signal, only the program.
 for how in INT TERM USR1 KILL; do
   start_autodump "$work/$how.log" 1 "${good[@]}" 2
-  if ! wait_for_temp_file "$work/bak/shop.sql.part" 0; then
+  if ! wait_for 60 holds "$work/bak/shop.sql.part" 0; then
     fail "$how: the dump never started"
     stop_autodump
     continue
@@ -282,7 +263,7 @@ done
 # A dump still waiting when the next backup is due is ended, and the next
 # starts. The first one clears what SIGKILL left.
 start_autodump "$work/overran.log" 1 "${good[@]}" 2
-if wait_for "$work/overran.log" '^备份' 40; then
+if wait_for 40 has_line "$work/overran.log" '^备份'; then
   grep -A3 '^备份' "$work/overran.log" | head -4 | sed 's/：2.*/：(time)/' > "$work/overran.tail"
   printf '%s\n' 备份失败，原备份文件保持不变，到下次备份时间仍未完成 '下次备份时间：(time)' 现在秒：0 \
     开始执行备份。。 | cmp -s - "$work/overran.tail" || fail "overran: $(cat "$work/overran.tail")"
@@ -300,7 +281,7 @@ sql -e "KILL USER root" 2> /dev/null
 # A process stopped for a second of real time (six hours on the fast clock)
 # finds a count that has gone down by as much.
 start_autodump "$work/stopped.log" 4 7 2
-wait_for "$work/stopped.log" '^现在秒' || fail "stopped: no count"
+wait_for 60 has_line "$work/stopped.log" '^现在秒' || fail "stopped: no count"
 sleep 0.2
 kill -STOP "$app_pid"
 stopped_at=$EPOCHREALTIME
@@ -321,7 +302,7 @@ for run in good wrong; do
   answers=("${good[@]}")
   [ $run = wrong ] && answers[2]=wrong-password
   start_autodump "$work/check_$run.log" 1 "${answers[@]}" 2
-  wait_for "$work/check_$run.log" '^现在秒' 40 || fail "check $run: no count"
+  wait_for 40 has_line "$work/check_$run.log" '^现在秒' || fail "check $run: no count"
   stop_autodump
   before_count=$(sed -n '/^现在秒/q; p' "$work/check_$run.log")
   if [ $run = good ]; then
@@ -359,9 +340,9 @@ sed -n 's/^本次备份用时：.*，文件大小：//p' "$work/progress.log" | 
   fail "progress: not its size: $(grep '^本次备份用时' "$work/progress.log")"
 cp "$work/last_good.sql" "$work/bak/big.sql"
 start_autodump "$work/lost_server.log" 1 "${big[@]}" 2
-if wait_for_temp_file "$work/bak/big.sql.part" 20000000; then
+if wait_for 60 holds "$work/bak/big.sql.part" 20000000; then
   stop_server -KILL
-  wait_for "$work/lost_server.log" '^备份(完毕|失败)' || fail "lost server: no backup reported"
+  wait_for 60 has_line "$work/lost_server.log" '^备份(完毕|失败)' || fail "lost server: no backup reported"
   grep -qE '^备份失败，原备份文件保持不变，退出状态：[1-9][0-9]*$' "$work/lost_server.log" ||
     fail "lost server: no failure line: $(grep '^备份' "$work/lost_server.log")"
   cmp -s "$work/bak/big.sql" "$work/last_good.sql" || fail "lost server: the last good dump was changed"

@@ -6,6 +6,7 @@
 set -u
 autodump=$1
 failures=0
+. "$(dirname "$(realpath "$0")")/harness.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -76,9 +77,8 @@ expect() {
     mv "$work/cut" "$work/out"
   fi
   if [ "$got" != "$status" ] || ! cmp -s "$work/out" "$work/expected"; then
-    echo "FAIL: $name (exit status $got, expected $status)"
+    fail "$name (exit status $got, expected $status)"
     diff <(od -c "$work/expected") <(od -c "$work/out") | head -20
-    failures=$((failures + 1))
   else
     echo "ok: $name"
   fi
@@ -150,8 +150,7 @@ if [ -z "$windows" ]; then
   if grep -qa '^数据库密码：p@ss' "$work/out"; then
     echo "ok: the password on a terminal"
   else
-    echo "FAIL: the password on a terminal: $(grep -a '数据库密码：' "$work/out")"
-    failures=$((failures + 1))
+    fail "the password on a terminal: $(grep -a '数据库密码：' "$work/out")"
   fi
 fi
 
@@ -161,8 +160,7 @@ if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
     "$menu$prompt$settings_prompts$(summary h u 库 d f)
 $menu$prompt$ended" zh_CN.GBK
 else
-  echo "FAIL: locale zh_CN.GBK is missing (the test command sets it up)"
-  failures=$((failures + 1))
+  fail "locale zh_CN.GBK is missing (the test command sets it up)"
 fi
 
 echo "dialogue: $failures failed"

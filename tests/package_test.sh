@@ -6,10 +6,7 @@
 set -u
 cd "$(dirname "$0")/.."
 failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. tests/harness.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -11,11 +11,7 @@ stand_in=$(realpath "$2")
 holder=$(realpath "$3")
 work=$(mktemp -d /tmp/autodump_windows.XXXXXX)
 failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$(realpath "$0")")/harness.sh"
 
 own_server=
 cleanup() {
@@ -40,8 +36,8 @@ wineserver -p 2> /dev/null && own_server=1
 ( wine "$work/app/autodump.exe" < /dev/null > /dev/null 2>&1 )
 # The program's clock is read in the program itself, so it runs fast there;
 # four seconds a day leave a dump time to be seen before the next is due.
-fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
-            "FAKETIME=+0 x21600" NO_FAKE_STAT=1)
+use_fast_clock 21600
+fast_clock+=(NO_FAKE_STAT=1)
 
 # run_autodump NAME ANSWER...: starts autodump.exe with the answers on its
 # standard input; its output goes to $work/NAME.log.
@@ -58,14 +54,9 @@ run_autodump() {
 # log_lines NAME: what NAME's run printed, in UTF-8 without CR.
 log_lines() { iconv -f GBK -t UTF-8 "$work/$1.log" 2> /dev/null | tr -d '\r'; }
 
-# wait_for NAME REGEX [COUNT]: true once COUNT lines of NAME's log match REGEX.
-wait_for() {
-  local deadline=$((SECONDS + 120))
-  until [ "$(log_lines "$1" | grep -cE "$2")" -ge "${3:-1}" ]; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
+# log_has NAME REGEX [COUNT]: whether COUNT lines (one unless told) of NAME's
+# log match REGEX.
+log_has() { [ "$(log_lines "$1" | grep -cE "$2")" -ge "${3:-1}" ]; }
 
 # autodump_pids NAME: the wine processes of the run whose answers are NAME's.
 autodump_pids() { pgrep -f 'autodump\.exe' | while read -r pid; do
@@ -100,7 +91,7 @@ locale=C.UTF-8 WINEPATH=$tools_path run_autodump english 1 127.0.0.1 root secret
 for run in failing missing; do
   status=3
   [ $run = missing ] && status=127
-  if wait_for $run '^备份'; then
+  if wait_for 120 log_has $run '^备份'; then
     log_lines $run | grep -qx "备份失败，原备份文件保持不变，退出状态：$status" ||
       fail "$run tool: $(reports $run)"
   else
@@ -112,7 +103,7 @@ done
 
 # --- Ctrl-C during a dump ends the tool and keeps the last good dump ----------
 
-if wait_for interrupt '^开始执行备份'; then
+if wait_for 120 log_has interrupt '^开始执行备份'; then
   deadline=$((SECONDS + 30))
   until [ -s "$work/bak/interrupt.sql.part" ] || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
   kill -INT $(autodump_pids interrupt)
@@ -145,7 +136,7 @@ hold() {
 waiting="备份文件正被其他程序使用，稍后重试替换：${bak}"
 hold held_for_ever
 WINEPATH=$tools_path run_autodump held_for_ever 1 127.0.0.1 root secret shop "$bak" held_for_ever 2
-if wait_for held_for_ever '^备份(完毕|失败)'; then
+if wait_for 120 log_has held_for_ever '^备份(完毕|失败)'; then
   log_lines held_for_ever | grep -qxF "${waiting}held_for_ever.sql" || fail "held for ever: no waiting line"
   log_lines held_for_ever | grep -q '^备份失败，原备份文件保持不变，新备份无法保存：' ||
     fail "held for ever: $(reports held_for_ever)"
@@ -156,7 +147,7 @@ fi
 stop held_for_ever
 hold held_a_while "$waiting"
 WINEPATH=$tools_path run_autodump held_a_while 1 127.0.0.1 root secret shop "$bak" held_a_while 2
-if wait_for held_a_while '^备份(完毕|失败)'; then
+if wait_for 120 log_has held_a_while '^备份(完毕|失败)'; then
   log_lines held_a_while | grep -qxF "${waiting}held_a_while.sql" || fail "held a while: no waiting line"
   log_lines held_a_while | grep -q '^备份完毕' || fail "held a while: $(reports held_a_while)"
   grep -q secret "$work/bak/held_a_while.sql" || fail "held a while: the dump was not replaced"
@@ -167,7 +158,7 @@ stop held_a_while
 
 # --- Chinese names on an English Windows ---------------------------------------
 
-if wait_for english '^备份'; then
+if wait_for 120 log_has english '^备份'; then
   log_lines english | grep -qxF "备份完毕，备份文件存放在${bak}目录下的备份.sql" ||
     fail "English Windows: $(reports english)"
   [ -f "$work/bak/备份.sql" ] || fail "English Windows: no 备份.sql but: $(ls "$work/bak")"
@@ -178,7 +169,7 @@ stop english
 
 # --- typed values reach the tool exactly, two days running -------------------
 
-if wait_for hostile '^备份' 2; then
+if wait_for 120 log_has hostile '^备份' 2; then
   log_lines hostile | grep -q '^备份失败' && fail "two days: $(reports hostile)"
   cmp -s "$work/bak/$name.sql" "$work/expected" ||
     fail "the tool did not get the typed values: $(od -c "$work/bak/$name.sql" | head)"
@@ -190,7 +181,7 @@ stop hostile
 # --- a dump still running when the next is due is ended -----------------------
 
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump overran 1 127.0.0.1 root secret shop "$bak" overran 2
-if wait_for overran '^开始执行备份' 2; then
+if wait_for 120 log_has overran '^开始执行备份' 2; then
   log_lines overran | grep -A3 '^备份' | head -4 | sed 's/：2.*/：(time)/' > "$work/overran.tail"
   printf '%s\n' 备份失败，原备份文件保持不变，到下次备份时间仍未完成 '下次备份时间：(time)' 现在秒：0 \
     开始执行备份。。 | cmp -s - "$work/overran.tail" || fail "overran: $(cat "$work/overran.tail")"

@@ -1,4 +1,6 @@
-# Sourced by start.sh and test.sh: installs whatever Debian packages are missing.
+# Sourced by the scripts that install what they need (start.sh, demo.sh,
+# bench.sh, soak.sh, package.sh and test.sh): functions that install missing
+# Debian packages and the GBK locale. Defines functions only.
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
