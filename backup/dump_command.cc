@@ -20,8 +20,15 @@ dump_command build_dump_command(const backup_settings& settings) {
 
 dump_command build_check_command(const backup_settings& settings) {
   dump_command command = build_dump_command(settings);
-  // After the password, before the "--" that may end the options.
-  command.arguments.insert(command.arguments.begin() + 4, {"--no-data", "--skip-lock-tables"});
+  // After the password, before the "--" that may end the options; and after
+  // what the option file says, so that these win over it. Each of the others
+  // would lock or flush on the server (a global read lock, for a replication
+  // position too), and every start of the program would block its writers.
+  // MariaDB's and MySQL's tools both take these forms.
+  command.arguments.insert(command.arguments.begin() + 4,
+                           {"--no-data", "--skip-lock-tables", "--skip-lock-all-tables",
+                            "--skip-flush-logs", "--skip-flush-privileges", "--master-data=0",
+                            "--dump-slave=0", "--skip-delete-master-logs"});
   return command;
 }
 

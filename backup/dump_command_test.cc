@@ -39,9 +39,12 @@ TEST(DumpCommand, ADatabaseNameLikeAnOptionComesAfterTwoHyphens) {
   EXPECT_EQ(build_dump_command(s).arguments,
             (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "--",
                                       "--help"}));
-  EXPECT_EQ(build_check_command(s).arguments,
-            (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1",
-                                      "--no-data", "--skip-lock-tables", "--", "--help"}));
+  EXPECT_EQ(
+      build_check_command(s).arguments,
+      (std::vector<std::string>{"mysqldump", "-h127.0.0.1", "-uroot", "-pSecret_1", "--no-data",
+                                "--skip-lock-tables", "--skip-lock-all-tables", "--skip-flush-logs",
+                                "--skip-flush-privileges", "--master-data=0", "--dump-slave=0",
+                                "--skip-delete-master-logs", "--", "--help"}));
 }
 
 }  // namespace

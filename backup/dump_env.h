@@ -22,9 +22,12 @@ struct dump_env {
   std::function<void()> end_tool_politely;
   std::function<void()> end_tool_by_force;
   std::function<int64_t(const temp_file& file)> claimed_size;
+  std::function<bool(temp_file* file, const std::string& target, os_error* error)>
+      take_over_permissions;
   std::function<bool(temp_file* file, const std::string& target, os_error* error)> put_in_place;
   std::function<void(temp_file* file)> discard_temp_file;
-  std::function<std::string(const std::string& path)> link_target;
+  std::function<bool(const std::string& path, std::string* target, os_error* error)> resolve_links;
+  std::function<bool(const std::string& path, scoped_handle* device, os_error* error)> open_device;
   std::function<void()> hold_ending_signals;
   std::function<int()> release_ending_signals;
   std::function<bool()> ending_signal_held;

@@ -22,22 +22,30 @@ bool claim_temp_file(const dump_env& env, const std::string& path, temp_file* fi
 // Puts the dump in place, waiting for another program holding the dump file
 // to let go; an ending signal cuts the waiting short.
 bool put_in_place_when_free(const dump_env& env, temp_file* temp, const std::string& target,
-                            const std::function<void()>& on_waiting, os_error* error) {
+                            const dump_waiting& on_waiting, os_error* error) {
   bool placed = env.put_in_place(temp, target, error);
   for (int tries = 0; !placed && tries < held_dump_file_retries &&
                       error->kind == error_kind::busy && !env.ending_signal_held();
        ++tries) {
-    if (tries == 0 && on_waiting) on_waiting();
+    if (tries == 0 && on_waiting) on_waiting(error->path);
     env.sleep(kSecondMs);
     placed = env.put_in_place(temp, target, error);
   }
   return placed;
 }
 
+// The result of a tool that did not succeed.
+dump_result failure(const tool_result& run) {
+  if (run.end == tool_end::overran) return {dump_outcome::overran};
+  if (run.end == tool_end::interrupted) return {dump_outcome::interrupted};
+  return {dump_outcome::tool_failed, run.status};
+}
+
+bool succeeded(const tool_result& run) { return run.end == tool_end::exited && run.status == 0; }
+
 dump_result claim_and_dump(const dump_env& env, const dump_command& command,
                            const std::string& target, int64_t deadline_ms,
-                           const dump_progress& on_progress,
-                           const std::function<void()>& on_waiting) {
+                           const dump_progress& on_progress, const dump_waiting& on_waiting) {
   const int64_t started_ms = env.now_ms();
   temp_file temp;
   os_error error;
@@ -49,30 +57,54 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
     if (on_progress) on_progress(env.now_ms() - started_ms, env.claimed_size(temp));
   };
   tool_result run = run_tool(env, command.arguments, temp.handle, deadline_ms, each_second);
-  if (run.end != tool_end::exited || run.status != 0) {
+  if (!succeeded(run)) {
     env.discard_temp_file(&temp);
-    if (run.end == tool_end::overran) return {dump_outcome::overran};
-    if (run.end == tool_end::interrupted) return {dump_outcome::interrupted};
-    return {dump_outcome::tool_failed, run.status};
+    return failure(run);
   }
   const int64_t bytes = env.claimed_size(temp);
+  os_error rights;
+  std::string rights_not_kept;
+  if (!env.take_over_permissions(&temp, target, &rights)) rights_not_kept = error_text(rights);
   if (put_in_place_when_free(env, &temp, target, on_waiting, &error))
-    return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes};
+    return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes, rights_not_kept};
   env.discard_temp_file(&temp);
   return {dump_outcome::not_saved, 0, error_text(error)};
+}
+
+// A pipe or a device takes the dump as it comes, as a shell's ">" would give
+// it; there is nothing to put in place, and no size to tell.
+dump_result dump_into(const dump_env& env, const dump_command& command, const scoped_handle& device,
+                      int64_t deadline_ms, const dump_progress& on_progress) {
+  const int64_t started_ms = env.now_ms();
+  auto each_second = [&] {
+    if (on_progress) on_progress(env.now_ms() - started_ms, unknown_size);
+  };
+  tool_result run = run_tool(env, command.arguments, device, deadline_ms, each_second);
+  if (!succeeded(run)) return failure(run);
+  return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, unknown_size};
+}
+
+dump_result dump_to(const dump_env& env, const dump_command& command, const std::string& dump_file,
+                    int64_t deadline_ms, const dump_progress& on_progress,
+                    const dump_waiting& on_waiting) {
+  std::string target;
+  scoped_handle device;
+  os_error error;
+  if (!env.resolve_links(dump_file, &target, &error) || !env.open_device(target, &device, &error))
+    return {dump_outcome::not_saved, 0, error_text(error)};
+  if (device.valid()) return dump_into(env, command, device, deadline_ms, on_progress);
+  return claim_and_dump(env, command, target, deadline_ms, on_progress, on_waiting);
 }
 
 }  // namespace
 
 dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress,
-                     const std::function<void()>& on_waiting) {
+                     const dump_waiting& on_waiting) {
   if (std::string error = unusable_text(command, dump_file); !error.empty())
     return {dump_outcome::not_saved, 0, error};
   env.hold_ending_signals();
-  // Written through a link, as a shell's redirection would.
-  dump_result result = claim_and_dump(env, command, env.link_target(dump_file), deadline_ms,
-                                      on_progress, on_waiting);
+  dump_result result = dump_to(env, command, dump_file, deadline_ms, on_progress, on_waiting);
   if (int signal = env.release_ending_signals()) env.end_by_signal(signal);
   return result;
 }

@@ -19,17 +19,27 @@ enum class dump_outcome {
   interrupted,  // an ending signal came before the dump tool could start
 };
 
+// What a dump into a pipe or a device has written: nothing tells.
+constexpr int64_t unknown_size = -1;
+
 struct dump_result {
   dump_outcome outcome;
   int exit_status = 0;     // of the dump tool, when it ran
   std::string error{};     // not_saved: the OS's description of what failed
   int64_t elapsed_ms = 0;  // saved: from the start of the dump to its end
-  int64_t bytes = 0;       // saved: the size of the new dump
+  int64_t bytes = 0;       // saved: the size of the new dump, or unknown_size
+  // saved: why the new dump could not take over the old one's access rights,
+  // where it could not; "" otherwise.
+  std::string rights_not_kept{};
 };
 
 // Told once a second while the dump tool runs: the time since the dump
-// started, and what it has written so far.
+// started, and what it has written so far (or unknown_size).
 using dump_progress = std::function<void(int64_t elapsed_ms, int64_t bytes_written)>;
+
+// Told, once, that a complete dump waits for another program to let go of
+// `held_file`.
+using dump_waiting = std::function<void(const std::string& held_file)>;
 
 // How long a complete dump waits for another program to let go of the dump
 // file (on Windows an antivirus scanner, a backup agent), trying once a second.
@@ -37,17 +47,19 @@ constexpr int held_dump_file_retries = 600;
 
 // Runs `command`, whose standard output is the dump, and puts the dump in
 // place of `dump_file` only when the tool succeeded before `deadline_ms` (on
-// the clock of env.now_ms()); otherwise the dump file stays as it
-// was. `on_progress` (where given) hears how the dump goes. Where another
-// program holds the dump file, the complete dump waits for it for up to ten
-// minutes, and `on_waiting` (where given) hears so when the waiting starts.
-// Where `dump_file` is a symbolic link, the file it points to is replaced
-// and the link stays. No temporary file remains either way, and nothing of
-// another program's backup to the same file is touched. A signal that ends the
-// program meanwhile ends the dump tool too, then, once the temporary file is
-// gone, the program.
+// the clock of env.now_ms()); otherwise the dump file stays as it was.
+// `on_progress` (where given) hears how the dump goes. Where another program
+// holds the dump file, the complete dump waits for it for up to ten minutes,
+// and `on_waiting` (where given) hears so when the waiting starts.
+// Where `dump_file` is a symbolic link of this program's account or the
+// administrator's, the file it points to is replaced and the link stays;
+// another account's link is not followed, and the backup fails. Where it is
+// a pipe or a character device, the dump is written straight into it. No
+// temporary file remains either way, and nothing of another program's backup
+// to the same file is touched. A signal that ends the program meanwhile ends
+// the dump tool too, then, once the temporary file is gone, the program.
 dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress = nullptr,
-                     const std::function<void()>& on_waiting = nullptr);
+                     const dump_waiting& on_waiting = nullptr);
 
 #endif  // AUTODUMP_BACKUP_DUMP_JOB_H_

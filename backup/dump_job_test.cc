@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backup/tool_run.h"
+#include "tests/temp_dir.h"
 
 namespace {
 
@@ -72,15 +73,44 @@ class DumpJob : public ::testing::Test {
       EXPECT_EQ(target, "/bak/target.sql");
       if (puts_held_ == 0 && !put_fails_) return true;
       if (puts_held_ > 0) --puts_held_;
-      *error = {put_fails_ ? error_kind::other : error_kind::busy, target, "in use"};
+      *error = {put_fails_ ? error_kind::other : error_kind::busy, held_file_, "in use"};
       return false;
     };
     env.discard_temp_file = [this](temp_file* file) {
       calls_.push_back("discard");
       EXPECT_EQ(file->path, "/bak/target.sql.part");
     };
-    env.link_target = [](const std::string& path) {
-      return path == "/bak/link.sql" ? "/bak/target.sql" : path;
+    env.take_over_permissions = [this](temp_file*, const std::string& target, os_error* error) {
+      calls_.push_back("rights");
+      if (!rights_fail_) return true;
+      *error = {error_kind::other, target, "not allowed"};
+      return false;
+    };
+    env.resolve_links = [this](const std::string& path, std::string* target, os_error* error) {
+      EXPECT_EQ(path, "/bak/link.sql");
+      if (link_untrusted_) {
+        *error = {error_kind::other, path, "Permission denied"};
+        return false;
+      }
+      *target = "/bak/target.sql";
+      return true;
+    };
+    env.open_device = [this](const std::string& path, scoped_handle* device, os_error* error) {
+      EXPECT_EQ(path, "/bak/target.sql");
+      if (!device_) return true;
+      calls_.push_back("device");
+      if (device_fails_) {
+        *error = {error_kind::other, path, "No such device or address"};
+        return false;
+      }
+      // Any open file will do for a device that nothing reads.
+      temp_file stand_in;
+      std::string name = "device" + std::to_string(++devices_opened_);
+      os_error failed;
+      EXPECT_TRUE(create_temp_file((dir_.path / name).string(), &stand_in, &failed))
+          << error_text(failed);
+      *device = std::move(stand_in.handle);
+      return true;
     };
     env.hold_ending_signals = [this] { calls_.push_back("hold"); };
     env.release_ending_signals = [this] {
@@ -99,7 +129,8 @@ class DumpJob : public ::testing::Test {
     auto progress = [this](int64_t elapsed_ms, int64_t bytes) {
       progress_.push_back(std::to_string(elapsed_ms) + " ms, " + std::to_string(bytes) + " B");
     };
-    return run_dump(env, command_, "/bak/link.sql", deadline_ms, progress, [this] { ++waits_; });
+    return run_dump(env, command_, "/bak/link.sql", deadline_ms, progress,
+                    [this](const std::string& held) { waiting_for_.push_back(held); });
   }
 
   // The calls between holding and releasing the signals.
@@ -109,6 +140,7 @@ class DumpJob : public ::testing::Test {
     return std::vector<std::string>(calls_.begin() + 1, calls_.end() - 1);
   }
 
+  temp_dir dir_;
   const dump_command command_{{"mysqldump", "-hdb", "-uu", "-pp", "shop"}};
   int64_t now_ms_ = kStartMs;
   // Each claim fails with the next of these, then one succeeds; with
@@ -123,13 +155,20 @@ class DumpJob : public ::testing::Test {
   bool tool_ignores_request_ = false;
   int puts_held_ = 0;
   bool put_fails_ = false;
+  std::string held_file_ = "/bak/target.sql";
+  bool rights_fail_ = false;
+  bool link_untrusted_ = false;
+  // The dump file is a pipe or a device; where it fails, it cannot be opened.
+  bool device_ = false;
+  bool device_fails_ = false;
+  int devices_opened_ = 0;
   int64_t signal_at_ms_ = kNever;
 
   std::vector<std::string> calls_;
   std::vector<std::string> progress_;
   int64_t started_ms_ = 0;
   int64_t tool_ends_ms_ = kNever;
-  int waits_ = 0;
+  std::vector<std::string> waiting_for_;
   int sleeps_ = 0;
 };
 
@@ -139,13 +178,20 @@ TEST_F(DumpJob, ASuccessfulDumpReplacesTheTargetOfTheLink) {
   EXPECT_EQ(result.outcome, dump_outcome::saved);
   EXPECT_EQ(result.elapsed_ms, 2500);
   EXPECT_EQ(result.bytes, 2500);
-  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "put"}));
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "rights", "put"}));
+  EXPECT_EQ(result.rights_not_kept, "");
+
+  rights_fail_ = true;
+  result = run();
+  EXPECT_EQ(result.outcome, dump_outcome::saved) << "the dump is in place all the same";
+  EXPECT_EQ(result.rights_not_kept, "/bak/target.sql: not allowed");
 }
 
 TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {
   claims_failing_ = {error_kind::exists};
   EXPECT_EQ(run().outcome, dump_outcome::saved);
-  EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "remove", "claim", "start", "put"}));
+  EXPECT_EQ(held_calls(),
+            (std::vector<std::string>{"claim", "remove", "claim", "start", "rights", "put"}));
 
   const error_kind busy = error_kind::busy, other = error_kind::other;
   struct {
@@ -207,18 +253,22 @@ TEST_F(DumpJob, EveryFailureDiscardsTheTemporaryFileAndKeepsTheDump) {
 
 TEST_F(DumpJob, AHeldDumpFileIsWaitedForOnceASecondWithOneMessage) {
   puts_held_ = 3;
+  held_file_ = "/bak/target.sql.part";
   EXPECT_EQ(run().outcome, dump_outcome::saved);
-  EXPECT_EQ(waits_, 1);
+  EXPECT_EQ(waiting_for_, std::vector<std::string>{"/bak/target.sql.part"})
+      << "the message names the file that is held";
   EXPECT_EQ(sleeps_, 3);
   EXPECT_EQ(now_ms_, kStartMs + 3000);
 
   calls_.clear();
-  waits_ = sleeps_ = 0;
+  waiting_for_.clear();
+  sleeps_ = 0;
+  held_file_ = "/bak/target.sql";
   puts_held_ = INT32_MAX;
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
   EXPECT_EQ(result.error, "/bak/target.sql: in use");
-  EXPECT_EQ(waits_, 1);
+  EXPECT_EQ(waiting_for_.size(), 1u);
   EXPECT_EQ(sleeps_, held_dump_file_retries) << "ten minutes, not for ever";
   EXPECT_EQ(held_calls().back(), "discard");
 }
@@ -255,6 +305,43 @@ TEST_F(DumpJob, AToolPastItsDeadlineIsAskedToEndThenEndedByForce) {
   EXPECT_EQ(run(now_ms_ + 5000).outcome, dump_outcome::overran);
   EXPECT_EQ(held_calls(),
             (std::vector<std::string>{"claim", "start", "polite at 5000", "discard"}));
+}
+
+TEST_F(DumpJob, AToolThatIgnoresAnEndingSignalIsEndedByForceTenSecondsLater) {
+  tool_runs_ms_ = kNever;
+  signal_at_ms_ = kStartMs + 3000;
+  run();
+  EXPECT_EQ(calls_, (std::vector<std::string>{"hold", "claim", "start", "force at 13000", "discard",
+                                              "release", "end by signal 2"}));
+}
+
+TEST_F(DumpJob, AnotherAccountsLinkIsNotFollowedAndNothingIsWritten) {
+  link_untrusted_ = true;
+  dump_result result = run();
+  EXPECT_EQ(result.outcome, dump_outcome::not_saved);
+  EXPECT_EQ(result.error, "/bak/link.sql: Permission denied");
+  EXPECT_EQ(held_calls(), std::vector<std::string>{});
+}
+
+TEST_F(DumpJob, APipeOrDeviceTakesTheDumpStraightWithNothingToPutInPlace) {
+  device_ = true;
+  tool_runs_ms_ = 2500;
+  dump_result result = run();
+  EXPECT_EQ(result.outcome, dump_outcome::saved);
+  EXPECT_EQ(result.bytes, unknown_size);
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"device", "start"}));
+  EXPECT_EQ(progress_, (std::vector<std::string>{"1000 ms, -1 B", "2000 ms, -1 B"}));
+
+  calls_.clear();
+  tool_status_ = 2;
+  EXPECT_EQ(run().outcome, dump_outcome::tool_failed);
+  EXPECT_EQ(held_calls(), (std::vector<std::string>{"device", "start"}));
+
+  calls_.clear();
+  device_fails_ = true;
+  result = run();
+  EXPECT_EQ(result.error, "/bak/target.sql: No such device or address");
+  EXPECT_EQ(held_calls(), std::vector<std::string>{"device"});
 }
 
 TEST_F(DumpJob, ProgressIsToldEachSecondWhileTheToolRuns) {

@@ -11,7 +11,9 @@ TEST(ReportText, ElapsedTimeHasNoLeadingZeros) {
   EXPECT_EQ(elapsed_text(3'599'000, text_encoding::utf8), "59分59秒");
   EXPECT_EQ(elapsed_text(3'600'000, text_encoding::utf8), "1小时0分0秒");
   EXPECT_EQ(elapsed_text(int64_t{100} * 3'600'000 + 61'000, text_encoding::utf8), "100小时1分1秒");
-  EXPECT_EQ(elapsed_text(61'000, text_encoding::gbk), "1\xb7\xd6" "1\xc3\xeb");
+  EXPECT_EQ(elapsed_text(61'000, text_encoding::gbk),
+            "1\xb7\xd6"
+            "1\xc3\xeb");
 }
 
 TEST(ReportText, SizeTakesTheLargestUnitThatKeepsOne) {

@@ -1,5 +1,6 @@
 #include "backup/scheduler.h"
 
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -10,6 +11,12 @@
 namespace {
 
 constexpr int64_t kSecondMs = 1000;
+
+// "，文件大小：812.0 KB", or nothing where the size cannot be told (a dump
+// into a pipe).
+std::string size_piece(const console& con, text_id label, int64_t bytes) {
+  return bytes == unknown_size ? "" : labelled(con, label, size_text(bytes));
+}
 
 // The lines that say how a backup went.
 std::vector<std::string> report(const console& con, const backup_settings& settings,
@@ -33,8 +40,11 @@ std::vector<std::string> report(const console& con, const backup_settings& setti
                      dump_file_suffix;
   std::string took =
       labelled(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding)) +
-      labelled(con, text_id::dump_took_size, size_text(result.bytes));
-  return {done, took};
+      size_piece(con, text_id::dump_took_size, result.bytes);
+  std::vector<std::string> lines = {done, took};
+  if (!result.rights_not_kept.empty())
+    lines.push_back(labelled(con, text_id::rights_not_kept, result.rights_not_kept));
+  return lines;
 }
 
 // Runs one backup, showing its progress and its result. Returns the lines to
@@ -47,11 +57,11 @@ std::vector<std::string> back_up(console& con, const backup_settings& settings,
   print_line(con, text_id::backup_started);
   auto progress = [&con](int64_t elapsed_ms, int64_t bytes) {
     print_line(con, labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
-                        labelled(con, text_id::dump_progress_written, size_text(bytes)));
+                        size_piece(con, text_id::dump_progress_written, bytes));
   };
   const std::string dump_file = dump_file_path(settings);
-  auto waiting = [&con, &dump_file] {
-    print_line(con, text_id::backup_waiting_for_holder, dump_file);
+  auto waiting = [&con](const std::string& held_file) {
+    print_line(con, text_id::backup_waiting_for_holder, held_file);
   };
   for (const std::string& line :
        report(con, settings, env.run_dump(command, dump_file, due_ms, progress, waiting))) {
@@ -89,7 +99,7 @@ backup_env system_backup_env() {
           sleep_milliseconds(left);
       },
       [](const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
-         const dump_progress& on_progress, const std::function<void()>& on_waiting) {
+         const dump_progress& on_progress, const dump_waiting& on_waiting) {
         return run_dump(system_dump_env(), command, dump_file, deadline_ms, on_progress,
                         on_waiting);
       }};
@@ -101,8 +111,9 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
   int64_t due_ms = now_ms + (int64_t{settings.countdown_seconds} - 1) * kSecondMs;
+  // A due time already past (a dump that overran it) means the next tick.
   auto print_next_time = [&] {
-    print_line(con, text_id::next_backup_at, env.local_time_at(due_ms));
+    print_line(con, text_id::next_backup_at, env.local_time_at(std::max(due_ms, env.now_ms())));
   };
   print_next_time();
   std::vector<std::string> last_backup;

@@ -22,7 +22,7 @@ struct backup_env {
   std::function<void()> sleep_one_second;
   std::function<dump_result(const dump_command& command, const std::string& dump_file,
                             int64_t deadline_ms, const dump_progress& on_progress,
-                            const std::function<void()>& on_waiting)>
+                            const dump_waiting& on_waiting)>
       run_dump;
 };
 

@@ -34,8 +34,7 @@ class Scheduler : public ::testing::Test {
                      now_ms_ += 1000 + stalls_[sleeps];
                    },
                    [&](const dump_command& command, const std::string& dump_file,
-                       int64_t deadline_ms, const dump_progress& on_progress,
-                       const std::function<void()>&) {
+                       int64_t deadline_ms, const dump_progress& on_progress, const dump_waiting&) {
                      EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
                      EXPECT_EQ(dump_file, "/bak/shop.sql");
                      dumps_.push_back({now_ms_, deadline_ms});
@@ -92,9 +91,10 @@ TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {
     int shown = tick <= interval ? interval - tick : interval - 1;
     expected += "现在秒：" + std::to_string(shown) + "\n";
     if (tick == interval)
-      expected += "开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n"
-                  "本次备份用时：0秒，文件大小：1.5 KB\n下次备份时间：@" +
-                  std::to_string(5000 + 2 * interval - 1) + "\n";
+      expected +=
+          "开始执行备份。。\n备份完毕，备份文件存放在/bak/目录下的shop.sql\n"
+          "本次备份用时：0秒，文件大小：1.5 KB\n下次备份时间：@" +
+          std::to_string(5000 + 2 * interval - 1) + "\n";
     if (tick % 2000 == 0) expected += "[clear]" + first_due;
   }
   std::string output = out_.str();
@@ -119,6 +119,23 @@ TEST_F(Scheduler, ABackupShowsItsProgressItsSizeAndTheNextTime) {
             "下次备份时间：@91400\n");
 }
 
+TEST_F(Scheduler, ADumpIntoAPipeHasNoSizeToShowAndRightsNotKeptAreSaid) {
+  settings_.countdown_seconds = 1;
+  dump_ms_ = 1500;
+  results_ = {{dump_outcome::saved, 0, "", 1500, unknown_size},
+              {dump_outcome::saved, 0, "", 0, 1536, "/bak/shop.sql: Access is denied."}};
+  run(1);
+  std::vector<std::string> lines = output_lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end() - 1),
+            std::vector<std::string>{"本次备份用时：1秒"});
+  out_.str("");
+  settings_.countdown_seconds = 1;
+  dump_ms_ = 0;
+  run(1);
+  EXPECT_EQ(output_lines()[5],
+            "警告：新备份文件未能沿用原备份文件的访问权限：/bak/shop.sql: Access is denied.");
+}
+
 TEST_F(Scheduler, BeforeAnyBackupAClearingShowsTheNextTimeAlone) {
   run(2000);
   EXPECT_EQ(output_lines().back(), "[clear]下次备份时间：@91399");
@@ -130,13 +147,11 @@ TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
   std::vector<std::string> lines = output_lines();
   ASSERT_EQ(lines.size(), 2010u);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2000, lines.end()),
-            (std::vector<std::string>{"现在秒：0", "开始执行备份。。",
-                                      "备份完毕，备份文件存放在/bak/目录下的shop.sql",
-                                      "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399",
-                                      "[clear]上次备份时间：@6999",
-                                      "备份完毕，备份文件存放在/bak/目录下的shop.sql",
-                                      "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399",
-                                      "现在秒：86399"}));
+            (std::vector<std::string>{
+                "现在秒：0", "开始执行备份。。", "备份完毕，备份文件存放在/bak/目录下的shop.sql",
+                "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399",
+                "[clear]上次备份时间：@6999", "备份完毕，备份文件存放在/bak/目录下的shop.sql",
+                "本次备份用时：0秒，文件大小：1.5 KB", "下次备份时间：@93399", "现在秒：86399"}));
 }
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
@@ -146,11 +161,12 @@ TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
               {dump_outcome::busy}};
   run(2);
   EXPECT_EQ(out_.str(),
-            "下次备份时间：@5000\n现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n"
+            "下次备份时间：@"
+            "5000\n现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n"
             "下次备份时间：@91400\n现在秒：86399\n");
 
-  for (const char* failure : {"新备份无法保存：/bak/shop.sql: No space left on device",
-                              "另一个程序正在备份到同一文件"}) {
+  for (const char* failure :
+       {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件"}) {
     out_.str("");
     settings_.countdown_seconds = 1;
     run(1);
@@ -194,6 +210,14 @@ TEST_F(Scheduler, ADumpStillRunningWhenTheNextIsDueIsEndedAndTheNextStarts) {
             (std::vector<std::string>{"现在秒：0", "开始执行备份。。",
                                       "备份失败，原备份文件保持不变，到下次备份时间仍未完成",
                                       "下次备份时间：@91400", "现在秒：0"}));
+}
+
+TEST_F(Scheduler, AfterADumpPastSeveralDueTimesTheNextTimeIsWhenItReallyStarts) {
+  settings_.countdown_seconds = 1;
+  results_ = {{dump_outcome::overran}};
+  dump_ms_ = kDayMs * 7 / 2;  // a machine asleep in the middle of the dump
+  run(1);
+  EXPECT_EQ(output_lines().back(), "下次备份时间：@" + std::to_string(5000 + 86400 * 7 / 2));
 }
 
 }  // namespace

@@ -18,14 +18,22 @@ tool_result run_tool(const dump_env& env, const std::vector<std::string>& argume
   if (!env.start_tool(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
   cadence tick{env.now_ms() + kSecondMs};
   bool overran = false;
+  bool interrupted = false;
   int64_t force_at_ms = kNever;
   for (;;) {
     const int64_t now_ms = env.now_ms();
     if (!overran && now_ms >= deadline_ms) {
       env.end_tool_politely();
       overran = true;
-      force_at_ms = now_ms + tool_grace_ms;
-    } else if (now_ms >= force_at_ms) {
+      force_at_ms = std::min(force_at_ms, now_ms + tool_grace_ms);
+    }
+    // The signal has been passed on to the tool: one that ignores it must not
+    // keep the program from ending for long.
+    if (!interrupted && env.ending_signal_held()) {
+      interrupted = true;
+      force_at_ms = std::min(force_at_ms, now_ms + tool_grace_ms);
+    }
+    if (now_ms >= force_at_ms) {
       env.end_tool_by_force();
       force_at_ms = kNever;
     }

@@ -10,7 +10,8 @@
 
 #include "backup/dump_env.h"
 
-// How long a tool asked to end at its deadline has before it is ended by force.
+// How long a tool asked to end (at its deadline, or by an ending signal passed
+// on to it) has before it is ended by force.
 constexpr int64_t tool_grace_ms = 10'000;
 
 // The exit status of a tool that could not be started, as a shell reports a
@@ -29,9 +30,11 @@ struct tool_result {
 };
 
 // Starts `arguments` with standard output into `output`, and waits until it
-// has ended, calling `each_second` (where given) once a second meanwhile. At
-// `deadline_ms` it is asked to end, and ended by force tool_grace_ms later.
-// Needs the ending signals held.
+// and all it started have ended, calling `each_second` (where given) once a
+// second meanwhile. At `deadline_ms` it is asked to end, and ended by force
+// tool_grace_ms later; an ending signal held meanwhile is passed on to it, and
+// it is ended by force tool_grace_ms after that. Needs the ending signals
+// held.
 tool_result run_tool(const dump_env& env, const std::vector<std::string>& arguments,
                      const scoped_handle& output, int64_t deadline_ms,
                      const std::function<void()>& each_second);

@@ -1,4 +1,5 @@
 // Descriptors, and what the program looks up in the file system.
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,14 @@ std::string read_link(const std::string& path) {
   return target;
 }
 
+// Owned by this program's account or by root, who can change any file anyway.
+bool trusted_owner(const struct stat& st) { return st.st_uid == geteuid() || st.st_uid == 0; }
+
+bool failed(os_error* error, const std::string& path, int code) {
+  if (error) *error = {error_kind::other, path, std::strerror(code)};
+  return false;
+}
+
 }  // namespace
 
 bool scoped_handle::valid() const { return value_ >= 0; }
@@ -27,6 +36,12 @@ bool scoped_handle::valid() const { return value_ >= 0; }
 void scoped_handle::reset(std::intptr_t value) {
   if (valid()) close(static_cast<int>(value_));
   value_ = value;
+}
+
+void open_standard_streams() {
+  // open() takes the lowest free descriptor: the first one closed.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) < 0) _exit(127);
 }
 
 bool directory_accepts_files(const std::string& directory) {
@@ -46,21 +61,52 @@ std::string directory_part(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-std::string link_target(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return path;
+bool resolve_links(const std::string& path, std::string* target, os_error* error) {
+  *target = path;
+  if (path.find('\0') != std::string::npos) return true;
   std::string current = path;
   for (int links = 0; links < kMostLinks; ++links) {
     struct stat st;
-    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    std::string target = read_link(current);
-    if (target.empty()) return current;
-    current = target[0] == '/' ? target : directory_part(current) + target;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    // As the kernel refuses a link in a shared folder (fs.protected_symlinks):
+    // another account could point it at any file this program may write.
+    if (!trusted_owner(st)) return failed(error, current, EACCES);
+    std::string next = read_link(current);
+    if (next.empty()) {
+      *target = current;
+      return true;
+    }
+    current = next[0] == '/' ? next : directory_part(current) + next;
   }
-  return path;
+  return true;
+}
+
+bool open_device(const std::string& path, scoped_handle* device, os_error* error) {
+  struct stat named;
+  if (lstat(path.c_str(), &named) != 0 || S_ISREG(named.st_mode) || S_ISDIR(named.st_mode) ||
+      S_ISLNK(named.st_mode))
+    return true;
+  if (S_ISSOCK(named.st_mode)) return failed(error, path, ENXIO);
+  if (!S_ISFIFO(named.st_mode) && !S_ISCHR(named.st_mode)) return failed(error, path, ENOTSUP);
+  if (!trusted_owner(named)) return failed(error, path, EACCES);
+  // Not blocking in the open: a pipe nobody reads would keep the program
+  // waiting for ever. Its reader gets the dump from the first byte.
+  scoped_handle opened(
+      open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!opened.valid()) return failed(error, path, errno);
+  const int fd = static_cast<int>(opened.get());
+  struct stat st;
+  // Something else put at the name meanwhile is not written into.
+  if (fstat(fd, &st) != 0 || st.st_dev != named.st_dev || st.st_ino != named.st_ino)
+    return failed(error, path, ESTALE);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  *device = std::move(opened);
+  return true;
 }
 
 bool text_is_usable(const std::string& text, os_error* error) {
-  if (text.find('\0') == std::string::npos) return true;
-  if (error) *error = {error_kind::other, "", std::strerror(EINVAL)};
-  return false;
+  return text.find('\0') == std::string::npos || failed(error, "", EINVAL);
 }

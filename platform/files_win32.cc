@@ -1,5 +1,9 @@
 // Handles, and what the program looks up in the file system.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <winioctl.h>
+
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32_common.h"
@@ -12,6 +16,60 @@ bool is_separator(unsigned char byte) { return byte == '/' || byte == '\\'; }
 // byte after it may look like a backslash but is not one.
 bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByteEx(program_code_page(), byte); }
 
+// A chain of symbolic links longer than the system follows is a circle.
+constexpr int kMostLinks = 63;
+
+// The header of a symbolic link's reparse data (REPARSE_DATA_BUFFER, which
+// only the driver kit declares), followed by its names.
+struct symbolic_link_data {
+  DWORD tag;
+  WORD data_length;
+  WORD reserved;
+  WORD substitute_offset;
+  WORD substitute_length;
+  WORD print_offset;
+  WORD print_length;
+  DWORD flags;
+  WCHAR names[1];
+};
+constexpr DWORD kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
+
+// The path a symbolic link at `path` names, taken from the link's folder
+// where it is relative; "" where `path` is no symbolic link. `refused` where
+// it is a link whose owner is another account than this program's, SYSTEM or
+// the Administrators: it is not followed.
+std::wstring link_names(const std::wstring& path, bool* refused) {
+  scoped_handle link = owned(
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FILE_ATTRIBUTE_TAG_INFO kind;
+  if (!link.valid() ||
+      !GetFileInformationByHandleEx(raw(link), FileAttributeTagInfo, &kind, sizeof kind) ||
+      !(kind.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      kind.ReparseTag != IO_REPARSE_TAG_SYMLINK)
+    return L"";
+  if (!owned_by_this_account(raw(link), true)) {
+    *refused = true;
+    return L"";
+  }
+  std::vector<BYTE> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  DWORD size = 0;
+  if (!DeviceIoControl(raw(link), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                       static_cast<DWORD>(buffer.size()), &size, nullptr))
+    return L"";
+  const auto* data = reinterpret_cast<const symbolic_link_data*>(buffer.data());
+  // The print name is the one a person wrote ("D:\bak\x.sql"); the
+  // substitute name is the system's ("\??\D:\bak\x.sql").
+  bool printable = data->print_length > 0;
+  std::wstring name(data->names + (printable ? data->print_offset : data->substitute_offset) / 2,
+                    (printable ? data->print_length : data->substitute_length) / 2);
+  if (!printable && name.rfind(L"\\??\\", 0) == 0) name[1] = L'\\';
+  if (!(data->flags & kRelativeLink)) return name;
+  std::wstring::size_type slash = path.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? L"" : path.substr(0, slash + 1)) + name;
+}
+
 }  // namespace
 
 bool scoped_handle::valid() const {
@@ -21,6 +79,17 @@ bool scoped_handle::valid() const {
 void scoped_handle::reset(std::intptr_t value) {
   if (valid()) CloseHandle(reinterpret_cast<HANDLE>(value_));
   value_ = value;
+}
+
+void open_standard_streams() {
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE standard = GetStdHandle(which);
+    if (standard != nullptr && standard != INVALID_HANDLE_VALUE) continue;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    SetStdHandle(
+        which, CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &inherited, OPEN_EXISTING, 0, nullptr));
+  }
 }
 
 bool directory_accepts_files(const std::string& directory) {
@@ -53,30 +122,27 @@ std::string directory_part(const std::string& path) {
   return path.substr(0, end);
 }
 
-std::string link_target(const std::string& path) {
-  std::wstring wide;
-  if (!to_wide(path, &wide)) return path;
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return path;
-  // Opening follows the links to the file itself, which then names itself.
-  scoped_handle file =
-      owned(CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.valid()) return path;
-  wchar_t name[MAX_PATH];
-  DWORD length = GetFinalPathNameByHandleW(raw(file), name, MAX_PATH, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= MAX_PATH) return path;
-  std::wstring target(name, length);
-  // "\\?\C:\..." for a drive, "\\?\UNC\server\..." for a share.
-  if (target.rfind(L"\\\\?\\UNC\\", 0) == 0)
-    target = L"\\\\" + target.substr(8);
-  else if (target.rfind(L"\\\\?\\", 0) == 0)
-    target = target.substr(4);
-  std::string named = from_wide(target);
-  // A name the program's encoding cannot hold stays the link's own.
-  return to_wide(named) == target ? named : path;
+bool resolve_links(const std::string& path, std::string* target, os_error* error) {
+  *target = path;
+  std::wstring current;
+  if (!to_wide(path, &current)) return true;
+  for (int links = 0; links < kMostLinks; ++links) {
+    bool refused = false;
+    std::wstring next = link_names(current, &refused);
+    if (refused) return failed(error, from_wide(current), ERROR_ACCESS_DENIED);
+    if (next.empty()) {
+      std::string named = from_wide(current);
+      // A name the program's encoding cannot hold cannot be written to.
+      if (to_wide(named) != current) return failed(error, path, ERROR_NO_UNICODE_TRANSLATION);
+      *target = named;
+      return true;
+    }
+    current = next;
+  }
+  return true;
 }
+
+bool open_device(const std::string&, scoped_handle*, os_error*) { return true; }
 
 bool text_is_usable(const std::string& text, os_error* error) {
   std::wstring wide;

@@ -103,6 +103,11 @@ void keep_console_from_pausing();
 
 // --- Files and names (files_posix.cc, files_win32.cc) ---------------------------
 
+// Gives each of standard input, output and error that is closed (on Windows,
+// missing) the null device, so that no file opened later can take its place
+// and receive what is printed. The first thing the program does.
+void open_standard_streams();
+
 // Whether `directory` ("" for the current one) is a directory in which this
 // program may create files.
 bool directory_accepts_files(const std::string& directory);
@@ -114,12 +119,23 @@ bool is_directory(const std::string& path);
 // Windows "\" too); "" when it has none.
 std::string directory_part(const std::string& path);
 
-// Where a write to `path` lands: the file that a symbolic link at `path` points
-// to, through any chain of links, whether that file exists or not (a relative
-// link is taken from the link's folder; on Windows, only a link to a file that
-// exists is followed); `path` itself when it is no link, or when the links go
-// round in a circle.
-std::string link_target(const std::string& path);
+// Where a write to `path` lands, in `target`: the file that a symbolic link at
+// `path` points to, through any chain of links, whether that file exists or
+// not (a relative link is taken from the link's folder); `path` itself when it
+// is no link, or when the links go round in a circle. A link is followed only
+// when this program's account or the administrator (root; on Windows SYSTEM or
+// the Administrators) owns it: another account's link fails with the reason
+// the system gives for a link it refuses ("Permission denied"), naming it.
+bool resolve_links(const std::string& path, std::string* target, os_error* error);
+
+// Where `path` names a pipe (FIFO) or a character device, opens it for writing
+// into, as a shell's ">" would: from the start, without creating, truncating
+// or replacing it, without waiting for a reader. True with `device` not valid
+// where `path` is none of these (nothing, a regular file, a directory, a link);
+// never a device on Windows. Fails with "Permission denied" where its owner is
+// neither this program's account nor root, with the system's reason for a
+// socket, a block device or a pipe that nobody reads.
+bool open_device(const std::string& path, scoped_handle* device, os_error* error);
 
 // True when the system can take `text` as a name or an argument; otherwise
 // false with its words for why not: a NUL byte, which no system call can
@@ -162,8 +178,9 @@ bool ending_signal_held();
 // Ends the process as `signal` would have ended it.
 [[noreturn]] void end_by_signal(int signal);
 
-// A program started by start_program(). When it goes, a program still running
-// is ended by force; a program never outlives this one, however this one ends.
+// A program started by start_program(), with all it starts in turn. When it
+// goes, whatever of it still runs is ended by force. The program itself never
+// outlives this one, however this one ends.
 struct program;
 struct program_deleter {
   void operator()(program* started) const;
@@ -173,24 +190,26 @@ using program_ptr = std::unique_ptr<program, program_deleter>;
 // Starts `arguments[0]` (found as find_program() says) directly, without a
 // shell, with the arguments after it, standard input from the null device,
 // standard output into `output` (the null device where it is not valid) and
-// this program's standard error. Needs the ending signals held. A program
-// that is found but cannot run gives exit status 126, or 127 where it cannot
-// be found at all on POSIX; on Windows, where it cannot be found or started,
-// the call fails.
+// this program's standard error, in a process group of its own (on Windows a
+// job), which every signal passed on and every end reaches. Needs the ending
+// signals held. A program that is found but cannot run gives exit status 126,
+// or 127 where it cannot be found at all on POSIX; on Windows, where it cannot
+// be found or started, the call fails.
 bool start_program(const std::vector<std::string>& arguments, const scoped_handle& output,
                    program_ptr* started, os_error* error);
 
-// Waits at most `timeout_ms` for `started` to end, passing on to it an ending
-// signal held meanwhile (a second one ends it by force). True once it has
-// ended, with `status` its exit status, or 128 + the signal number when a
-// signal ended it.
+// Waits at most `timeout_ms` for `started` and every process it started to
+// end, passing on to all of them an ending signal held meanwhile (a second one
+// ends them by force). True once they have ended, with `status` the exit
+// status of `started` itself, or 128 + the signal number when a signal ended
+// it.
 bool wait_for_program(program& started, int64_t timeout_ms, int* status);
 
-// Asks `started` to end: on POSIX with SIGTERM; Windows has no such request,
-// and ends it as end_program_by_force() does.
+// Asks `started` and all it started to end: on POSIX with SIGTERM; Windows
+// has no such request, and ends them as end_program_by_force() does.
 void end_program_politely(program& started);
 
-// Ends `started` at once (on Windows with all it started).
+// Ends `started` and all it started at once.
 void end_program_by_force(program& started);
 
 // --- Temporary files (temp_file_posix.cc, temp_file_win32.cc) -------------------
@@ -209,23 +228,32 @@ struct temp_file {
 // succeeds, nothing is left created.
 bool create_temp_file(const std::string& path, temp_file* file, os_error* error);
 
-// Removes what is at `path`; true also when nothing is there. Fails with
-// `busy` where another program holds it, and with the system's reason where
-// this account may not remove it.
+// Removes a leftover temporary file at `path`: a regular file of this
+// program's account that no program holds; true also when nothing is there.
+// Fails with `busy` where another program holds it; anything else at `path`
+// (another account's file, a link, which is not followed, a directory) is in
+// the way, and fails with the system's reason.
 bool remove_leftover(const std::string& path, os_error* error);
 
 // How many bytes a claimed file holds now.
 int64_t claimed_size(const temp_file& file);
 
-// Flushes `file` to disk, gives it the permission bits of `target` (without
-// set-ID and sticky bits) and, where allowed, its owner and group, then renames
-// it over `target` in one step and releases it; a new file stays readable by
-// its owner alone. Nothing is renamed unless `file`'s path still names the file
+// Gives the claimed `file` the access rights of `target`, where that exists:
+// on POSIX its permission bits (without set-ID and sticky bits) and, where
+// allowed, its owner and group; on Windows its access control list, but only
+// where `target`'s owner is this program's account, SYSTEM or the
+// Administrators (another account could have made it readable by everyone).
+// Otherwise `file` keeps its private rights, and the call succeeds.
+bool take_over_permissions(temp_file* file, const std::string& target, os_error* error);
+
+// Flushes `file` to disk, then renames it over `target` in one step and
+// releases it. Nothing is renamed unless `file`'s path still names the file
 // claimed. On failure `target` is untouched and `file` still claimed; the
-// failure is `busy` where another program holds `target` open so that it
-// cannot be replaced for now (on Windows, open without sharing its deletion:
-// an antivirus scanner, a backup agent), never on POSIX, where an open file
-// can always be replaced.
+// failure is `busy`, naming the file held, where another program holds
+// `target` or `file` open so that one cannot be replaced for now (on Windows
+// an antivirus scanner, a backup agent; where the system cannot replace a
+// file by its handle, also one that shares its deletion); never on POSIX,
+// where an open file can always be replaced.
 bool put_in_place(temp_file* file, const std::string& target, os_error* error);
 
 // Removes a claimed file, unless something else has taken its name, and

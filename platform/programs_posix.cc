@@ -72,6 +72,9 @@ bool is_program(const std::string& path) {
   // Killed with this program, even by SIGKILL; and if this program is already
   // gone, it must not start at all.
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(128 + SIGKILL);
+  // A group of its own, so that whatever it starts is ended with it; and no
+  // Ctrl-C from the terminal behind this program's back.
+  setpgid(0, 0);
   // Standard output first: the output file may have been given descriptor 0
   // or 1 by a program started without them.
   if (output < 0) output = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -113,20 +116,47 @@ int wait_for_signal(const scoped_handle& signal_fd, const sigset_t& set, int64_t
 }  // namespace
 
 struct program {
-  pid_t pid = -1;
-  bool ended = false;
+  pid_t pid = -1;  // and its process group's id
+  bool leader_ended = false;
+  bool ended = false;  // the whole group; it is then never signalled again
+  int status = 0;
   int signals_passed_on = 0;
   // The held signals and SIGCHLD, which wake the waiting.
   sigset_t wake;
   scoped_handle signal_fd;
 };
 
-void program_deleter::operator()(program* started) const {
-  if (!started->ended) {
-    kill(started->pid, SIGKILL);
-    while (waitpid(started->pid, nullptr, 0) < 0 && errno == EINTR) {
+namespace {
+
+void signal_group(program& started, int signal) {
+  if (!started.ended) kill(-started.pid, signal);
+}
+
+// Reaps every child that has ended: the program, and what it started and left
+// behind, which this program adopts as their subreaper. True once no process of
+// the program's group is left.
+bool reap(program& started) {
+  for (;;) {
+    int wait_status = 0;
+    pid_t ended = waitpid(-1, &wait_status, WNOHANG);
+    if (ended <= 0) break;
+    if (ended == started.pid) {
+      started.leader_ended = true;
+      started.status = exit_status_of(wait_status);
     }
   }
+  if (!started.leader_ended) return false;
+  started.ended = kill(-started.pid, 0) != 0 && errno == ESRCH;
+  return started.ended;
+}
+
+}  // namespace
+
+void program_deleter::operator()(program* started) const {
+  signal_group(*started, SIGKILL);
+  if (!started->ended)
+    while (waitpid(-started->pid, nullptr, 0) > 0 || errno == EINTR) {
+    }
   delete started;
 }
 
@@ -198,6 +228,9 @@ void end_by_signal(int signal) {
 
 bool start_program(const std::vector<std::string>& arguments, const scoped_handle& output,
                    program_ptr* started, os_error* error) {
+  // What the program starts and leaves behind becomes this one's to wait for,
+  // not init's, so that its end can be told.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) become(arguments, static_cast<int>(output.get()), parent);
@@ -205,6 +238,8 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
     if (error) *error = {error_kind::other, "", std::strerror(errno)};
     return false;
   }
+  // Here too, so that the group exists before any signal is sent to it.
+  setpgid(pid, pid);
   program_ptr running(new program);
   running->pid = pid;
   running->wake = g_held_set;
@@ -217,23 +252,28 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
 bool wait_for_program(program& started, int64_t timeout_ms, int* status) {
   const int64_t until_ms = monotonic_milliseconds() + timeout_ms;
   for (;;) {
-    int wait_status = 0;
-    pid_t ended = waitpid(started.pid, &wait_status, WNOHANG);
-    if (ended == started.pid || (ended < 0 && errno != EINTR)) {
-      started.ended = true;
-      *status = ended == started.pid ? exit_status_of(wait_status) : 255;
+    if (reap(started)) {
+      *status = started.status;
       return true;
     }
     int64_t left_ms = until_ms - monotonic_milliseconds();
     if (left_ms <= 0) return false;
-    int signal = wait_for_signal(started.signal_fd, started.wake, std::min<int64_t>(left_ms, 1000));
+    // A member of the group that is no child of this one ends without a
+    // SIGCHLD here: once the program itself has ended, look more often.
+    int64_t look_ms = started.leader_ended ? 100 : 1000;
+    // One held while nobody waited (taken by ending_signal_held()) goes on too.
+    if (g_held_signal != 0 && started.signals_passed_on == 0) {
+      signal_group(started, g_held_signal);
+      started.signals_passed_on = 1;
+    }
+    int signal = wait_for_signal(started.signal_fd, started.wake, std::min(left_ms, look_ms));
     if (signal <= 0 || signal == SIGCHLD) continue;
     note_held(signal);
     // A second signal says the operator will not wait for the program to tidy up.
-    kill(started.pid, ++started.signals_passed_on == 1 ? signal : SIGKILL);
+    signal_group(started, ++started.signals_passed_on == 1 ? signal : SIGKILL);
   }
 }
 
-void end_program_politely(program& started) { kill(started.pid, SIGTERM); }
+void end_program_politely(program& started) { signal_group(started, SIGTERM); }
 
-void end_program_by_force(program& started) { kill(started.pid, SIGKILL); }
+void end_program_by_force(program& started) { signal_group(started, SIGKILL); }

@@ -207,6 +207,20 @@ struct program {
   bool ended = false;
 };
 
+namespace {
+
+// Whether every process of the program's job has ended: what it started may
+// still write into its output.
+bool all_ended(const program& started) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+  return !started.job.valid() ||
+         !QueryInformationJobObject(raw(started.job), JobObjectBasicAccountingInformation,
+                                    &accounting, sizeof accounting, nullptr) ||
+         accounting.ActiveProcesses == 0;
+}
+
+}  // namespace
+
 void program_deleter::operator()(program* started) const {
   if (!started->ended) {
     end_program_by_force(*started);
@@ -292,7 +306,7 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
 bool wait_for_program(program& started, int64_t timeout_ms, int* status) {
   const int64_t until_ms = monotonic_milliseconds() + timeout_ms;
   for (;;) {
-    if (WaitForSingleObject(raw(started.process), 0) != WAIT_TIMEOUT) {
+    if (WaitForSingleObject(raw(started.process), 0) != WAIT_TIMEOUT && all_ended(started)) {
       started.ended = true;
       set_running(nullptr, nullptr);
       SetThreadExecutionState(ES_CONTINUOUS);

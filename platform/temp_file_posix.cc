@@ -25,17 +25,6 @@ bool same_file(int fd, const std::string& path) {
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
-// Gives the new dump the old one's owner, group and permission bits.
-void take_over_permissions(int fd, const std::string& dump_file) {
-  struct stat old;
-  if (stat(dump_file.c_str(), &old) != 0) return;
-  // Owner and group first: changing them may clear permission bits.
-  if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, -1, old.st_gid) != 0) {
-    // Not allowed either: the new dump stays this account's, with the old bits.
-  }
-  fchmod(fd, old.st_mode & 0777);
-}
-
 // The new file is in place once renamed; flushing the directory entry only
 // guards it against a power cut, and some file systems refuse fsync on
 // directories.
@@ -68,16 +57,23 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
 }
 
 bool remove_leftover(const std::string& path, os_error* error) {
+  struct stat named;
+  if (lstat(path.c_str(), &named) != 0) return errno == ENOENT || failed(error, path, errno);
+  // Only what this program's account could have left: not another account's
+  // file (a link there could name any file root may remove), nor a link,
+  // a directory or a device.
+  if (!S_ISREG(named.st_mode)) return failed(error, path, EEXIST);
+  if (named.st_uid != geteuid()) return failed(error, path, EPERM);
   scoped_handle leftover(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   const int fd = static_cast<int>(leftover.get());
-  if (!leftover.valid() && errno == ENOENT) return true;
-  if (leftover.valid() && flock(fd, LOCK_EX | LOCK_NB) != 0)
-    return failed(error, path, EWOULDBLOCK, error_kind::busy);
-  // A symbolic link (ELOOP) cannot be locked, but it can still be removed.
-  if (!leftover.valid() && errno != ELOOP) return failed(error, path, errno);
+  if (!leftover.valid()) return errno == ENOENT || failed(error, path, errno);
+  struct stat opened;
+  // Replaced since it was looked at: the claim tries again.
+  if (fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+    return true;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return failed(error, path, EWOULDBLOCK, error_kind::busy);
   // Once locked, it may have been replaced by another program's claim.
-  bool still_there = !leftover.valid() || same_file(fd, path);
-  if (!still_there || unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  if (!same_file(fd, path) || unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   return failed(error, path, errno);
 }
 
@@ -86,9 +82,19 @@ int64_t claimed_size(const temp_file& file) {
   return fstat(static_cast<int>(file.handle.get()), &st) == 0 ? st.st_size : 0;
 }
 
+bool take_over_permissions(temp_file* file, const std::string& target, os_error* error) {
+  const int fd = static_cast<int>(file->handle.get());
+  struct stat old;
+  if (stat(target.c_str(), &old) != 0) return true;
+  // Owner and group first: changing them may clear permission bits.
+  if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, -1, old.st_gid) != 0) {
+    // Not allowed either: the new file stays this account's, with the old bits.
+  }
+  return fchmod(fd, old.st_mode & 0777) == 0 || failed(error, file->path, errno);
+}
+
 bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
   const int fd = static_cast<int>(file->handle.get());
-  take_over_permissions(fd, target);
   if (fsync(fd) != 0) return failed(error, file->path, errno);
   // Someone who may write to the folder can have put something else (a link
   // to another file) at the temporary file's name.

@@ -4,6 +4,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/platform.h"
@@ -50,14 +51,9 @@ bool same_file(HANDLE file, const std::string& path) {
 // Administrators at the file, and nobody else, whatever the folder says.
 // Freed with LocalFree; null where it cannot be made.
 PSECURITY_DESCRIPTOR private_descriptor() {
-  HANDLE opened = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return nullptr;
-  scoped_handle token = owned(opened);
-  DWORD size = 0;
-  GetTokenInformation(opened, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> user(size);
+  std::vector<BYTE> user = token_information(TokenUser);
   wchar_t* sid = nullptr;
-  if (!GetTokenInformation(opened, TokenUser, user.data(), size, &size) ||
+  if (user.empty() ||
       !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
     return nullptr;
   // P: protected, so that nothing is inherited from the folder; FA: full access.
@@ -70,31 +66,81 @@ PSECURITY_DESCRIPTOR private_descriptor() {
   return descriptor;
 }
 
-// Gives the new dump the old one's access rights: its own entries, and the
-// folder's where the old one took those.
-void take_over_permissions(HANDLE file, const std::wstring& dump_file) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(dump_file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-    return;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  GetSecurityDescriptorControl(descriptor, &control, &revision);
-  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
-                              (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                           : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
-  LocalFree(descriptor);
+// Opens `path` itself (not what a link there names) to look at it.
+scoped_handle open_to_look_at(const std::wstring& path, DWORD access) {
+  return owned(CreateFileW(
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// A file that cannot be opened for deletion, with every sharing allowed to
-// others, is held open by a program that does not share its deletion.
-bool held_by_another_program(const std::wstring& path) {
-  scoped_handle file = owned(
-      CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  return !file.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+// Whether another program holds `path` open so that it cannot be replaced for
+// now. One that does not share its deletion keeps this program from opening
+// it for deletion; one that does still keeps a rename over it from working,
+// though this program may delete it (access_denied: what that rename said).
+bool held_by_another_program(const std::wstring& path, bool access_denied) {
+  scoped_handle file = open_to_look_at(path, DELETE);
+  if (!file.valid()) return GetLastError() == ERROR_SHARING_VIOLATION;
+  return access_denied;
+}
+
+// Renames the claimed file by its handle over `target`, as POSIX does: the
+// target may be open (by programs that share its deletion), and only the very
+// file claimed can be renamed. Windows 10 1709 and later, on NTFS.
+bool rename_by_handle(HANDLE file, const std::wstring& target, DWORD* code) {
+  // FILE_RENAME_INFO, with the flags where older headers have a BOOLEAN.
+  struct rename_info {
+    DWORD flags;
+    HANDLE root_directory;
+    DWORD name_bytes;
+    WCHAR name[1];
+  };
+  std::vector<BYTE> buffer(sizeof(rename_info) + target.size() * sizeof(WCHAR));
+  auto* info = reinterpret_cast<rename_info*>(buffer.data());
+  info->flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  info->root_directory = nullptr;
+  info->name_bytes = static_cast<DWORD>(target.size() * sizeof(WCHAR));
+  std::copy(target.begin(), target.end(), info->name);
+  info->name[target.size()] = L'\0';
+  // FileRenameInfoEx, which the headers name only for newer targets.
+  const auto rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  if (SetFileInformationByHandle(file, rename_info_ex, info, static_cast<DWORD>(buffer.size())))
+    return true;
+  *code = GetLastError();
+  return false;
+}
+
+// Whether a failed rename by handle says the system or the file system does
+// not offer it, so that the older rename by name is worth trying.
+bool not_offered(DWORD code) {
+  return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
+         code == ERROR_INVALID_FUNCTION || code == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// The full path of `path`, which a rename by handle needs.
+std::wstring full_path(const std::wstring& path) {
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
+}
+
+// Renames the claimed `file` over `target`: by its handle where the system
+// offers it, by name otherwise. False with the system's code.
+bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
+  if (rename_by_handle(raw(file->handle), full_path(target), code)) return true;
+  if (!not_offered(*code)) return false;
+  // Nothing is renamed unless the name still names the file claimed.
+  if (!same_file(raw(file->handle), file->path)) {
+    *code = ERROR_FILE_INVALID;
+    return false;
+  }
+  if (MoveFileExW(to_wide(file->path).c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  *code = GetLastError();
+  return false;
 }
 
 }  // namespace
@@ -128,16 +174,21 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
 }
 
 bool remove_leftover(const std::string& path, os_error* error) {
-  scoped_handle file =
-      owned(CreateFileW(to_wide(path).c_str(), GENERIC_READ | DELETE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  scoped_handle file = open_to_look_at(to_wide(path), GENERIC_READ | DELETE | READ_CONTROL);
   if (!file.valid()) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return true;
     return failed(error, path, code,
                   code == ERROR_SHARING_VIOLATION ? error_kind::busy : error_kind::other);
   }
+  // Only what this program's account could have left: not another account's
+  // file, nor a link, a directory or a device.
+  FILE_ATTRIBUTE_TAG_INFO kind;
+  if (!GetFileInformationByHandleEx(raw(file), FileAttributeTagInfo, &kind, sizeof kind) ||
+      (kind.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      GetFileType(raw(file)) != FILE_TYPE_DISK)
+    return failed(error, path, ERROR_FILE_EXISTS);
+  if (!owned_by_this_account(raw(file), false)) return failed(error, path, ERROR_ACCESS_DENIED);
   if (!lock_claim(raw(file))) return failed(error, path, ERROR_LOCK_VIOLATION, error_kind::busy);
   return delete_on_close(raw(file)) || failed(error, path, GetLastError());
 }
@@ -147,23 +198,47 @@ int64_t claimed_size(const temp_file& file) {
   return GetFileSizeEx(raw(file.handle), &size) ? size.QuadPart : 0;
 }
 
+bool take_over_permissions(temp_file* file, const std::string& target, os_error* error) {
+  // The old file's own entries, and the folder's where the old one took those.
+  scoped_handle old = owned(CreateFileW(to_wide(target).c_str(), READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  // Nothing there yet, or another account's file: the new one stays private.
+  if (!old.valid() || !owned_by_this_account(raw(old), true)) return true;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD code = GetSecurityInfo(raw(old), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                               nullptr, &dacl, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) return failed(error, target, code);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                              (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                           : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  code = SetSecurityInfo(raw(file->handle), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  return code == ERROR_SUCCESS || failed(error, file->path, code);
+}
+
 bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
   HANDLE handle = raw(file->handle);
   const std::wstring wide_target = to_wide(target);
-  take_over_permissions(handle, wide_target);
   if (!FlushFileBuffers(handle)) return failed(error, file->path, GetLastError());
-  if (!same_file(handle, file->path)) return failed(error, file->path, ERROR_FILE_INVALID);
   // Windows will not replace a read-only file: the attribute goes for the
   // replacement and comes back on the new file, as the old bits do on POSIX.
   DWORD old = GetFileAttributesW(wide_target.c_str());
   bool read_only = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
   if (read_only) SetFileAttributesW(wide_target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-  if (!MoveFileExW(to_wide(file->path).c_str(), wide_target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DWORD code = GetLastError();
+  DWORD code = 0;
+  if (!rename_over(file, wide_target, &code)) {
     if (read_only) SetFileAttributesW(wide_target.c_str(), old);
-    return failed(error, target, code,
-                  held_by_another_program(wide_target) ? error_kind::busy : error_kind::other);
+    bool denied = code == ERROR_ACCESS_DENIED;
+    if (held_by_another_program(wide_target, denied))
+      return failed(error, target, code, error_kind::busy);
+    if (held_by_another_program(to_wide(file->path), false))
+      return failed(error, file->path, code, error_kind::busy);
+    return failed(error, code == ERROR_FILE_INVALID ? file->path : target, code);
   }
   if (read_only)
     SetFileAttributesW(wide_target.c_str(),

@@ -1,5 +1,7 @@
 #include "platform/win32_common.h"
 
+#include <aclapi.h>
+
 UINT program_code_page() {
   static const UINT code_page = GetConsoleOutputCP() == CP_UTF8 ? CP_UTF8 : 936;
   return code_page;
@@ -39,6 +41,45 @@ std::string from_wide(const wchar_t* wide, std::size_t length) {
   std::string text(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(program_code_page(), 0, wide, size, text.data(), bytes, nullptr, nullptr);
   return text;
+}
+
+std::vector<BYTE> token_information(TOKEN_INFORMATION_CLASS what) {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+  scoped_handle token = owned(opened);
+  DWORD size = 0;
+  GetTokenInformation(opened, what, nullptr, 0, &size);
+  std::vector<BYTE> information(size);
+  if (size == 0 || !GetTokenInformation(opened, what, information.data(), size, &size)) return {};
+  return information;
+}
+
+namespace {
+
+bool is_well_known(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
+}
+
+}  // namespace
+
+bool owned_by_this_account(HANDLE file, bool or_administrator) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  std::vector<BYTE> user = token_information(TokenUser);
+  std::vector<BYTE> default_owner = token_information(TokenOwner);
+  bool ours =
+      (!user.empty() && EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid)) ||
+      (!default_owner.empty() &&
+       EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(default_owner.data())->Owner)) ||
+      (or_administrator && (is_well_known(owner, WinLocalSystemSid) ||
+                            is_well_known(owner, WinBuiltinAdministratorsSid)));
+  LocalFree(descriptor);
+  return ours;
 }
 
 std::string system_message(DWORD code) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -32,6 +33,16 @@ inline HANDLE raw(const scoped_handle& handle) { return reinterpret_cast<HANDLE>
 inline scoped_handle owned(HANDLE handle) {
   return scoped_handle(reinterpret_cast<std::intptr_t>(handle));
 }
+
+// What the token of this process says of `what` (TokenUser, TokenOwner);
+// empty where it cannot be told.
+std::vector<BYTE> token_information(TOKEN_INFORMATION_CLASS what);
+
+// Whether the file open as `file` (with READ_CONTROL) is owned by this
+// program's account: its user, or the owner it gives the files it creates (the
+// Administrators, for an administrator's elevated program). With
+// `or_administrator`, SYSTEM and the Administrators count as well.
+bool owned_by_this_account(HANDLE file, bool or_administrator);
 
 // The system's description of error `code`, without its line end.
 std::string system_message(DWORD code);

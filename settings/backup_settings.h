@@ -16,7 +16,7 @@ struct backup_settings {
   std::string db_user;
   std::string db_password;
   std::string db_name;
-  std::string save_dir;  // typed with its trailing slash, but not checked for it
+  std::string save_dir;        // typed with its trailing slash, but not checked for it
   std::string save_file_name;  // without ".sql"
 
   int32_t interval_days = 1;

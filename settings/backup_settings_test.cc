@@ -6,8 +6,8 @@ namespace {
 
 TEST(BackupSettings, StartsWithEmptyFieldsAndOneDay) {
   backup_settings s;
-  for (const std::string* field : {&s.server_address, &s.db_user, &s.db_password, &s.db_name,
-                                   &s.save_dir, &s.save_file_name})
+  for (const std::string* field :
+       {&s.server_address, &s.db_user, &s.db_password, &s.db_name, &s.save_dir, &s.save_file_name})
     EXPECT_TRUE(field->empty());
   EXPECT_EQ(s.interval_days, 1);
   EXPECT_EQ(s.countdown_seconds, 86400);

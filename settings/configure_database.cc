@@ -2,15 +2,7 @@
 
 #include <string>
 
-namespace {
-
-struct field_dialogue {
-  text_id prompt;
-  text_id label;
-  std::string backup_settings::*field;
-};
-
-const field_dialogue kFields[] = {
+const settings_field settings_fields[6] = {
     {text_id::prompt_server_address, text_id::label_server_address,
      &backup_settings::server_address},
     {text_id::prompt_db_user, text_id::label_db_user, &backup_settings::db_user},
@@ -21,19 +13,17 @@ const field_dialogue kFields[] = {
      &backup_settings::save_file_name},
 };
 
-}  // namespace
-
 read_status configure_database(console& con, backup_settings& settings) {
-  for (const field_dialogue& f : kFields) {
+  for (const settings_field& f : settings_fields) {
     print_line(con, f.prompt);
-    if (read_status status = read_word(con, &(settings.*f.field)); status != read_status::ok)
+    if (read_status status = read_word(con, &(settings.*f.value)); status != read_status::ok)
       return status;
   }
   print_line(con, text_id::settings_heading);
-  for (const field_dialogue& f : kFields) {
-    bool masked = f.field == &backup_settings::db_password && !con.shows_secrets;
+  for (const settings_field& f : settings_fields) {
+    bool masked = f.value == &backup_settings::db_password && !con.shows_secrets;
     print_line(con, f.label,
-               masked ? text(text_id::password_mask, con.encoding) : settings.*f.field);
+               masked ? text(text_id::password_mask, con.encoding) : settings.*f.value);
   }
   return read_status::ok;
 }

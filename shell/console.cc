@@ -35,6 +35,14 @@ std::string labelled(const console& con, text_id label, std::string_view value) 
   return line;
 }
 
+std::string_view field_name(const console& con, text_id label) {
+  std::string_view name = text(label, con.encoding);
+  std::string_view colon = text(text_id::label_colon, con.encoding);
+  if (name.size() >= colon.size() && name.substr(name.size() - colon.size()) == colon)
+    name.remove_suffix(colon.size());
+  return name;
+}
+
 read_status read_word(console& con, std::string* word) {
   std::streambuf* input = con.in.rdbuf();
   using traits = std::streambuf::traits_type;

@@ -34,6 +34,10 @@ void print_line(console& con, text_id before, std::string_view value, text_id af
 // The same line as text, for a caller that prints it later or joins several.
 std::string labelled(const console& con, text_id label, std::string_view value);
 
+// A label without the colon that ends it ("数据库密码" of "数据库密码："), to
+// name a field inside another line.
+std::string_view field_name(const console& con, text_id label);
+
 enum class read_status { ok, not_a_number, end_of_input, too_long };
 
 // The longest word read_word() takes: an endless line (a device that never

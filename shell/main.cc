@@ -17,6 +17,8 @@ backup_settings g_settings;
 }  // namespace
 
 int main() {
+  // Before anything opens a file that could become standard output.
+  open_standard_streams();
   connect_console_streams();
   console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
               stdout_can_be_cleared() ? clear_terminal : nullptr, stdout_is_screen()};

@@ -33,6 +33,7 @@ enum class text_id {
   label_db_name,
   label_save_dir,
   label_save_file_name,
+  label_colon,
   password_mask,
   progress_label,
   backup_started,
@@ -43,6 +44,7 @@ enum class text_id {
   backup_busy,
   backup_overran,
   backup_waiting_for_holder,
+  rights_not_kept,
   dump_progress,
   dump_progress_written,
   dump_took,
@@ -55,10 +57,12 @@ enum class text_id {
   warning_no_database,
   warning_directory_unusable,
   warning_dump_file_is_directory,
+  warning_untrusted_link,
   warning_no_trailing_slash,
   warning_no_dump_tool,
   warning_no_dump_tool_end,
   warning_too_long,
+  warning_unusable_value,
   warning_connection_failed,
   count
 };

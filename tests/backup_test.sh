@@ -27,6 +27,7 @@ stop_autodump() {
 
 cleanup() {
   mountpoint -q "$work/small" && umount "$work/small"
+  [ -z "${shared:-}" ] || rm -rf "$shared"
   stop_autodump
   stop_server
   jobs -p | xargs -r kill 2> /dev/null
@@ -181,6 +182,48 @@ back_up "symbolic link" "$work/link.log" "${good[@]:0:5}" link || fail "symbolic
 grep -q '王五' "$work/linked/target.sql" || fail "symbolic link: the target holds no dump"
 ls "$work/bak" "$work/linked" | grep -q '\.part$' && fail "symbolic link: a temporary file is left"
 
+# Another account's link, in a folder of its own or in a sticky shared one, is
+# not followed: it could point at any file root may write.
+shared=$(mktemp -d /tmp/autodump_shared.XXXXXX)
+chmod 755 "$shared"
+mkdir "$shared/theirs" "$shared/sticky"
+chown nobody "$shared/theirs"
+chmod 1777 "$shared/sticky"
+echo "root's only" > "$work/root_only"
+chmod 600 "$work/root_only"
+for folder in theirs sticky; do
+  setpriv --reuid=nobody --regid=nogroup --clear-groups ln -s "$work/root_only" "$shared/$folder/shop.sql"
+  back_up "$folder link" "$work/${folder}_link.log" "${good[@]:0:4}" "$shared/$folder/" shop &&
+    fail "$folder link: reported as success"
+  grep -qxF "警告：备份文件是其他账号建立的符号链接，不会跟随：$shared/$folder/shop.sql" "$work/${folder}_link.log" ||
+    fail "$folder link: no warning: $(grep '^警告' "$work/${folder}_link.log")"
+  grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：$shared/$folder/shop.sql: Permission denied" \
+    "$work/${folder}_link.log" || fail "$folder link: $(grep '^备份' "$work/${folder}_link.log")"
+  [ "$(cat "$work/root_only")" = "root's only" ] && [ "$(stat -c %U:%a "$work/root_only")" = root:600 ] ||
+    fail "$folder link: the file it points at was changed"
+  [ -L "$shared/$folder/shop.sql" ] || fail "$folder link: the link was replaced"
+done
+
+# A pipe or a device gets the dump written into it, and stays what it is.
+mkdir "$work/nodes"
+mkfifo "$work/nodes/piped.sql"
+cat "$work/nodes/piped.sql" > "$work/from_pipe.sql" &
+reader=$!
+back_up "pipe" "$work/pipe.log" "${good[@]:0:4}" "$work/nodes/" piped || fail "pipe: backup failed"
+wait "$reader"
+[ -p "$work/nodes/piped.sql" ] || fail "pipe: it is no pipe any more"
+grep -q '王五' "$work/from_pipe.sql" || fail "pipe: the reader did not get the dump"
+grep -qE '^本次备份用时：[^，]*$' "$work/pipe.log" || fail "pipe: $(grep '^本次备份用时' "$work/pipe.log")"
+mknod "$work/nodes/null.sql" c 1 3
+back_up "device" "$work/device.log" "${good[@]:0:4}" "$work/nodes/" null || fail "device: backup failed"
+[ -c "$work/nodes/null.sql" ] || fail "device: it is no device any more"
+chown nobody "$work/nodes/piped.sql"
+back_up "another's pipe" "$work/their_pipe.log" "${good[@]:0:4}" "$work/nodes/" piped &&
+  fail "another's pipe: reported as success"
+grep -qF "新备份无法保存：$work/nodes/piped.sql: Permission denied" "$work/their_pipe.log" ||
+  fail "another's pipe: $(grep '^备份' "$work/their_pipe.log")"
+ls "$work/nodes" | grep -q '\.part$' && fail "pipe or device: a temporary file was made"
+
 # A stand-in tool that does what another account with write access to the
 # folder could do meanwhile: put a link to a file of root's at the temporary name.
 mkdir "$work/swap"
@@ -250,8 +293,9 @@ for how in INT TERM USR1 KILL; do
   else
     kill -$how "$(pgrep -g "$app_pid" -x autodump)"
   fi
-  for _ in $(seq 100); do pgrep -g "$app_pid" > /dev/null || break; sleep 0.05; done
-  left=$(pgrep -g "$app_pid" -a)
+  # The tool runs in a process group of its own, in autodump's session.
+  for _ in $(seq 100); do pgrep -s "$app_pid" > /dev/null || break; sleep 0.05; done
+  left=$(pgrep -s "$app_pid" -a)
   [ -z "$left" ] || fail "$how: still running: $left"
   grep -q '^备份' "$work/$how.log" && fail "$how: reported: $(grep '^备份' "$work/$how.log")"
   cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "$how: the last good dump was changed"
@@ -275,6 +319,50 @@ stop_autodump
 kill "$locker" 2> /dev/null
 sql -e "KILL USER root" 2> /dev/null
 [ ! -e "$work/bak/shop.sql.part" ] || fail "overran: a temporary file is left"
+
+# What the tool starts is in its process group, and ends with it: a wrapper's
+# child left waiting is gone once a TERM has ended the program.
+real_tool=$(command -v mysqldump)
+mkdir "$work/wrapper" "$work/stubborn" "$work/late"
+printf '#!/bin/sh\nsleep 77 &\nexec "%s" "$@"\n' "$real_tool" > "$work/wrapper/mysqldump"
+# A tool that ignores TERM, as do the sleeps it starts.
+printf '#!/bin/sh\ntrap "" TERM\necho "-- partial"\nwhile :; do sleep 1; done\n' > "$work/stubborn/mysqldump"
+# A wrapper whose child writes into the dump a second after the tool has ended.
+printf '#!/bin/sh\n(sleep 1; echo "-- written late by a child") &\n"%s" "$@"\n' "$real_tool" > "$work/late/mysqldump"
+chmod +x "$work/wrapper/mysqldump" "$work/stubborn/mysqldump" "$work/late/mysqldump"
+sql -e 'LOCK TABLES shop.orders WRITE; SELECT SLEEP(120)' > /dev/null 2>&1 &
+locker=$!
+for tool in wrapper stubborn; do
+  PATH="$work/$tool:$PATH" start_autodump "$work/$tool.log" 1 "${good[@]}" 2
+  if ! wait_for 60 has_line "$work/$tool.log" '^开始执行备份' ||
+    ! wait_for 60 holds "$work/bak/shop.sql.part" 0; then
+    fail "$tool: the dump never started"
+    stop_autodump
+    continue
+  fi
+  sleep 0.3
+  kill -TERM "$app_pid"
+  started=$SECONDS
+  wait_for 15 eval '! pgrep -s "$app_pid" > /dev/null' || fail "$tool: still running: $(pgrep -s "$app_pid" -a)"
+  [ $((SECONDS - started)) -le 12 ] || fail "$tool: the program took $((SECONDS - started)) s to end"
+  pgrep -f 'sleep 77' > /dev/null && fail "$tool: the wrapper's child outlived the program"
+  cmp -s "$work/bak/shop.sql" "$work/last_good.sql" || fail "$tool: the last good dump was changed"
+  [ ! -e "$work/bak/shop.sql.part" ] || fail "$tool: a temporary file is left"
+  stop_autodump
+done
+pkill -f 'sleep 77'
+kill "$locker" 2> /dev/null
+sql -e "KILL USER root" 2> /dev/null
+
+# The late child's line is in the dump by the time it is reported complete.
+PATH="$work/late:$PATH" start_autodump "$work/late.log" 1 "${good[@]:0:5}" late 2
+if wait_for 60 has_line "$work/late.log" '^备份(完毕|失败)'; then
+  grep -q '^-- written late by a child' "$work/bak/late.sql" ||
+    fail "late child: the dump was put in place before the child ended"
+else
+  fail "late child: no backup reported"
+fi
+stop_autodump
 
 # --- the count follows the clock, not the ticks -------------------------------
 
@@ -312,6 +400,21 @@ for run in good wrong; do
       fail "check wrong: no warning before the count: $before_count"
   fi
 done
+# An option file that locks all tables and flushes the logs for the real dumps
+# must not make the check lock or flush anything on the server.
+mkdir "$work/home"
+printf '[mysqldump]\nlock-all-tables\nflush-logs\n' > "$work/home/.my.cnf"
+sql -e "SET GLOBAL general_log_file = '$work/general.log'; SET GLOBAL general_log = 1"
+wrap=(env HOME="$work/home")
+start_autodump "$work/check_options.log" 1 "${good[@]}" 2
+wait_for 40 has_line "$work/check_options.log" '^现在秒' || fail "check options: no count"
+stop_autodump
+wrap=()
+sql -e "SET GLOBAL general_log = 0"
+grep -q 'dumper@' "$work/general.log" || fail "check options: the check did not connect"
+grep -iE '\b(FLUSH|LOCK)\b' "$work/general.log" | grep -v 'general_log' &&
+  fail "check options: the check locked or flushed on the server"
+grep '^警告' "$work/check_options.log" && fail "check options: a warning"
 clock=("${fast_clock[@]}")
 
 # --- the server lost halfway through a dump ---------------------------------
@@ -325,6 +428,22 @@ SQL
 big=("${good[@]}")
 big[3]=big
 big[5]=big
+
+# Started with its standard output closed, the program must not print into
+# the dump, which would otherwise take that descriptor.
+mkdir "$work/closed"
+printf '%s\n' 1 "${big[@]:0:4}" "$work/closed/" big 2 > "$work/closed.answers"
+setsid env --default-signal=INT,QUIT "${clock[@]}" "$autodump" < "$work/closed.answers" >&- \
+  2> "$work/closed.log" &
+app_pid=$!
+if wait_for 60 eval '[ -s "$work/closed/big.sql" ] && [ ! -e "$work/closed/big.sql.part" ]'; then
+  grep -aE '正在备份|现在秒|开始执行备份|下次备份时间' "$work/closed/big.sql" | head -c 300 |
+    grep . && fail "stdout closed: the program's lines are in the dump"
+  tail -c 100 "$work/closed/big.sql" | grep -q 'Dump completed' || fail "stdout closed: the dump is not complete"
+else
+  fail "stdout closed: no dump: $(cat "$work/closed.log")"
+fi
+stop_autodump
 
 # A dump that takes a while shows its progress, in sizes that never shrink, and
 # its size at the end.

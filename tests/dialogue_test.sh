@@ -60,8 +60,10 @@ expect() {
     input=$(printf '%s' "$input" | iconv -f UTF-8 -t GBK; printf x)
     input=${input%x}
   fi
-  printf '%s' "$input" |
-    LC_ALL=$locale timeout "${limit:-10}" env PATH="${path:-$PATH}" "${run[@]}" > "$work/out" 2>&1
+  # A byte that no shell variable can hold (NUL) comes from `input_file`.
+  [ -n "${input_file:-}" ] || printf '%s' "$input" > "$work/in"
+  LC_ALL=$locale timeout "${limit:-10}" env PATH="${path:-$PATH}" "${run[@]}" \
+    < "${input_file:-$work/in}" > "$work/out" 2>&1
   local got=$?
   if [ -n "$windows" ]; then
     printf '%s' "$output" | iconv -f UTF-8 -t GBK | sed 's/$/\r/' > "$work/expected"
@@ -140,6 +142,10 @@ expect_start "a directory at the dump file's place, a password too long to pass"
 $menu$prompt警告：备份文件的位置已有一个目录：$work/taken.sql
 $no_tool
 警告：设置的内容太长，无法启动mysqldump"
+printf '1 h u p\0ss d %s/ f 2\n' "$work" > "$work/nul"
+input_file=$work/nul expect_start "a NUL byte in a value" '' "$menu$prompt$settings_prompts$(summary h u d "$work/" f)
+$menu$prompt警告：输入的内容含有系统无法接受的字符：数据库密码
+$no_tool"
 expect "a word past 1 MiB ends the input" "$(head -c 1048577 /dev/zero | tr '\0' x)" 0 \
   "$menu$prompt输入的内容过长，程序退出
 "

@@ -1,5 +1,7 @@
 // Holds a file open without sharing its deletion, as an antivirus scanner or a
-// backup agent does, so that it cannot be replaced meanwhile:
+// backup agent does, so that it cannot be replaced meanwhile (or, with
+// FILE_HOLDER_SHARES_DELETE set, sharing it, as a reader that lets others
+// replace the file does):
 //   file_holder FILE                  for ever
 //   file_holder FILE LOG TEXT         until LOG holds TEXT
 // Prints "holding" once it holds the file. Runs on the real clock, polling
@@ -7,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -23,8 +26,9 @@ bool holds(const char* log, const std::string& text) {
 
 int main(int argc, char** argv) {
   if (argc != 2 && argc != 4) return 2;
-  HANDLE file = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE |
+                  (std::getenv("FILE_HOLDER_SHARES_DELETE") ? FILE_SHARE_DELETE : 0);
+  HANDLE file = CreateFileA(argv[1], GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
   std::puts("holding");
   std::fflush(stdout);

@@ -156,6 +156,18 @@ else
 fi
 stop held_a_while
 
+# A reader that shares the file's deletion does not keep it from being
+# replaced: at once where the system renames by handle, once it lets go where not.
+FILE_HOLDER_SHARES_DELETE=1 hold shares_delete "$waiting"
+WINEPATH=$tools_path run_autodump shares_delete 1 127.0.0.1 root secret shop "$bak" shares_delete 2
+if wait_for 120 log_has shares_delete '^备份(完毕|失败)'; then
+  log_lines shares_delete | grep -q '^备份完毕' || fail "shares delete: $(reports shares_delete)"
+  grep -q secret "$work/bak/shares_delete.sql" || fail "shares delete: the dump was not replaced"
+else
+  fail "shares delete: no backup reported: $(reports shares_delete)"
+fi
+stop shares_delete
+
 # --- Chinese names on an English Windows ---------------------------------------
 
 if wait_for 120 log_has english '^备份'; then
