@@ -6,8 +6,9 @@
 #include "backup/dump_command.h"
 #include "backup/tool_run.h"
 
-void check_connection(console& con, const backup_settings& settings, const dump_env& env) {
-  dump_command command = build_check_command(settings);
+void check_connection(console& con, const backup_settings& settings, const std::string& dump_tool,
+                      const dump_env& env, std::vector<kept_line>* shown) {
+  dump_command command = build_check_command(settings, dump_tool);
   // Such a value fails every backup, which says why.
   if (!unusable_text(command).empty()) return;
   env.hold_ending_signals();
@@ -16,5 +17,7 @@ void check_connection(console& con, const backup_settings& settings, const dump_
   if (int signal = env.release_ending_signals()) env.end_by_signal(signal);
   // A tool that did not answer in time was ended as by SIGTERM.
   int status = run.end == tool_end::overran ? 128 + SIGTERM : run.status;
-  if (status != 0) print_line(con, text_id::warning_connection_failed, std::to_string(status));
+  if (status == 0) return;
+  shown->push_back(keep_line(con, text_id::warning_connection_failed, std::to_string(status)));
+  print_line(con, shown->back());
 }

@@ -8,9 +8,20 @@ std::string dump_file_path(const backup_settings& settings) {
 
 std::string temp_file_path(const std::string& target) { return target + ".part"; }
 
-dump_command build_dump_command(const backup_settings& settings) {
+std::string dump_tool_to_start(const std::function<std::string(const std::string&)>& find) {
+  const std::string old_name = find(dump_tool_name);
+  if (old_name.empty()) {
+    std::string new_name = find(dump_tool_new_name);
+    return new_name.empty() ? dump_tool_name : new_name;
+  }
+  // Beside it (on Debian one is a link to the other), whatever comes first on PATH.
+  std::string beside = find(directory_part(old_name) + dump_tool_new_name);
+  return beside.empty() ? old_name : beside;
+}
+
+dump_command build_dump_command(const backup_settings& settings, const std::string& tool) {
   dump_command command;
-  command.arguments = {dump_tool_name, "-h" + settings.server_address, "-u" + settings.db_user,
+  command.arguments = {tool, "-h" + settings.server_address, "-u" + settings.db_user,
                        "-p" + settings.db_password};
   // The tool reads any word after "--" as the database, even "--help".
   if (!settings.db_name.empty() && settings.db_name[0] == '-') command.arguments.push_back("--");
@@ -18,8 +29,8 @@ dump_command build_dump_command(const backup_settings& settings) {
   return command;
 }
 
-dump_command build_check_command(const backup_settings& settings) {
-  dump_command command = build_dump_command(settings);
+dump_command build_check_command(const backup_settings& settings, const std::string& tool) {
+  dump_command command = build_dump_command(settings, tool);
   // After the password, before the "--" that may end the options; and after
   // what the option file says, so that these win over it. Each of the others
   // would lock or flush on the server (a global read lock, for a replication

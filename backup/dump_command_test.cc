@@ -47,4 +47,25 @@ TEST(DumpCommand, ADatabaseNameLikeAnOptionComesAfterTwoHyphens) {
                                 "--skip-delete-master-logs", "--", "--help"}));
 }
 
+TEST(DumpCommand, MariadbDumpIsStartedWhereItStandsBesideMysqldump) {
+  struct {
+    std::vector<std::string> programs;  // what can be found, by name or path
+    std::string started;
+  } cases[] = {
+      {{"/usr/bin/mysqldump", "/usr/bin/mariadb-dump"}, "/usr/bin/mariadb-dump"},
+      {{"/opt/mysql/mysqldump", "/usr/bin/mariadb-dump"}, "/opt/mysql/mysqldump"},
+      {{"/usr/bin/mariadb-dump"}, "/usr/bin/mariadb-dump"},
+      {{"/opt/mysql/mysqldump"}, "/opt/mysql/mysqldump"},
+      {{}, "mysqldump"},
+  };
+  for (const auto& [programs, started] : cases) {
+    auto find = [&programs = programs](const std::string& name) -> std::string {
+      for (const std::string& program : programs)
+        if (program == name || program.substr(program.rfind('/') + 1) == name) return program;
+      return "";
+    };
+    EXPECT_EQ(dump_tool_to_start(find), started) << programs.size();
+  }
+}
+
 }  // namespace

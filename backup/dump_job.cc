@@ -105,6 +105,6 @@ dump_result run_dump(const dump_env& env, const dump_command& command, const std
     return {dump_outcome::not_saved, 0, error};
   env.hold_ending_signals();
   dump_result result = dump_to(env, command, dump_file, deadline_ms, on_progress, on_waiting);
-  if (int signal = env.release_ending_signals()) env.end_by_signal(signal);
+  result.signal = env.release_ending_signals();
   return result;
 }

@@ -31,6 +31,9 @@ struct dump_result {
   // saved: why the new dump could not take over the old one's access rights,
   // where it could not; "" otherwise.
   std::string rights_not_kept{};
+  // The ending signal held meanwhile, 0 if none: the caller reports the
+  // backup, then ends the program with end_by_signal().
+  int signal = 0;
 };
 
 // Told once a second while the dump tool runs: the time since the dump
@@ -57,7 +60,8 @@ constexpr int held_dump_file_retries = 600;
 // a pipe or a character device, the dump is written straight into it. No
 // temporary file remains either way, and nothing of another program's backup
 // to the same file is touched. A signal that ends the program meanwhile ends
-// the dump tool too, then, once the temporary file is gone, the program.
+// the dump tool too, and comes back in the result once the temporary file is
+// gone.
 dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress = nullptr,
                      const dump_waiting& on_waiting = nullptr);

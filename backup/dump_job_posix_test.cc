@@ -24,7 +24,10 @@ class DumpJobOnPosix : public ::testing::Test {
     return {{"sh", "-c", "printf %s \"$1\"; " + then, "sh", content}};
   }
   dump_result run(const dump_command& command, int64_t deadline_ms = kNoDeadline) {
-    return run_dump(system_dump_env(), command, dump_file_, deadline_ms);
+    // As the scheduler does: the backup is told, then the program ends.
+    dump_result result = run_dump(system_dump_env(), command, dump_file_, deadline_ms);
+    if (result.signal != 0) end_by_signal(result.signal);
+    return result;
   }
   static std::string contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

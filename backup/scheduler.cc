@@ -19,55 +19,60 @@ std::string size_piece(const console& con, text_id label, int64_t bytes) {
 }
 
 // The lines that say how a backup went.
-std::vector<std::string> report(const console& con, const backup_settings& settings,
-                                const dump_result& result) {
+std::vector<kept_line> report(const console& con, const backup_settings& settings,
+                              const dump_result& result) {
+  // Ended by a signal (Ctrl-C, a service stopping) before it could succeed.
+  if (result.signal != 0 && result.outcome != dump_outcome::saved)
+    return {keep_line(con, text_id::backup_interrupted)};
   switch (result.outcome) {
     case dump_outcome::tool_failed:
-      return {labelled(con, text_id::backup_failed, std::to_string(result.exit_status))};
+      return {keep_line(con, text_id::backup_failed, std::to_string(result.exit_status))};
     case dump_outcome::not_saved:
-      return {labelled(con, text_id::backup_not_saved, result.error)};
+      return {keep_line(con, text_id::backup_not_saved, result.error)};
     case dump_outcome::busy:
-      return {std::string(text(text_id::backup_busy, con.encoding))};
+      return {keep_line(con, text_id::backup_busy)};
     case dump_outcome::overran:
-      return {std::string(text(text_id::backup_overran, con.encoding))};
+      return {keep_line(con, text_id::backup_overran)};
     case dump_outcome::interrupted:
-      return {};
+      return {keep_line(con, text_id::backup_interrupted)};
     case dump_outcome::saved:
       break;
   }
-  std::string done = labelled(con, text_id::backup_done, settings.save_dir) +
-                     labelled(con, text_id::backup_done_in_dir, settings.save_file_name) +
-                     dump_file_suffix;
-  std::string took =
-      labelled(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding)) +
-      size_piece(con, text_id::dump_took_size, result.bytes);
-  std::vector<std::string> lines = {done, took};
+  kept_line done = keep_line(con, text_id::backup_done, settings.save_dir);
+  done.text += labelled(con, text_id::backup_done_in_dir, settings.save_file_name);
+  done.text += dump_file_suffix;
+  kept_line took =
+      keep_line(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding));
+  took.text += size_piece(con, text_id::dump_took_size, result.bytes);
+  std::vector<kept_line> lines = {done, took};
   if (!result.rights_not_kept.empty())
-    lines.push_back(labelled(con, text_id::rights_not_kept, result.rights_not_kept));
+    lines.push_back(keep_line(con, text_id::rights_not_kept, result.rights_not_kept));
   return lines;
 }
 
 // Runs one backup, showing its progress and its result. Returns the lines to
 // show again after the screen is cleared: when it started, and its result.
-std::vector<std::string> back_up(console& con, const backup_settings& settings,
-                                 const dump_command& command, int64_t due_ms,
-                                 const backup_env& env) {
-  std::vector<std::string> lines = {
-      labelled(con, text_id::last_backup_at, env.local_time_at(env.now_ms()))};
+// A signal that ended the program meanwhile ends it once that is said.
+std::vector<kept_line> back_up(console& con, const backup_settings& settings,
+                               const dump_command& command, int64_t due_ms, const backup_env& env) {
+  std::vector<kept_line> lines = {
+      keep_line(con, text_id::last_backup_at, env.local_time_at(env.now_ms()))};
   print_line(con, text_id::backup_started);
   auto progress = [&con](int64_t elapsed_ms, int64_t bytes) {
-    print_line(con, labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
-                        size_piece(con, text_id::dump_progress_written, bytes));
+    print_line(con,
+               labelled(con, text_id::dump_progress, elapsed_text(elapsed_ms, con.encoding)) +
+                   size_piece(con, text_id::dump_progress_written, bytes),
+               level_of(text_id::dump_progress));
   };
-  const std::string dump_file = dump_file_path(settings);
   auto waiting = [&con](const std::string& held_file) {
     print_line(con, text_id::backup_waiting_for_holder, held_file);
   };
-  for (const std::string& line :
-       report(con, settings, env.run_dump(command, dump_file, due_ms, progress, waiting))) {
+  dump_result result = env.run_dump(command, dump_file_path(settings), due_ms, progress, waiting);
+  for (const kept_line& line : report(con, settings, result)) {
     print_line(con, line);
     lines.push_back(line);
   }
+  if (result.signal != 0) env.end_by_signal(result.signal);
   return lines;
 }
 
@@ -102,11 +107,14 @@ backup_env system_backup_env() {
          const dump_progress& on_progress, const dump_waiting& on_waiting) {
         return run_dump(system_dump_env(), command, dump_file, deadline_ms, on_progress,
                         on_waiting);
-      }};
+      },
+      end_by_signal,
+      dump_tool_to_start(find_program)};
 }
 
-void run_auto_backup(console& con, backup_settings& settings, const backup_env& env) {
-  const dump_command command = build_dump_command(settings);
+void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
+                     const std::vector<kept_line>& warnings) {
+  const dump_command command = build_dump_command(settings, env.dump_tool);
   const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * kSecondMs;
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
@@ -116,7 +124,9 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
     print_line(con, text_id::next_backup_at, env.local_time_at(std::max(due_ms, env.now_ms())));
   };
   print_next_time();
-  std::vector<std::string> last_backup;
+  // What a clearing takes away and brings back: the warnings until the first
+  // backup, then the last backup's report.
+  std::vector<kept_line> shown_again = warnings;
   int32_t clear_tick_count = 0;
   for (;;) {
     ++clear_tick_count;
@@ -124,15 +134,17 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
     print_line(con, text_id::progress_label, std::to_string(settings.countdown_seconds));
     if (settings.countdown_seconds == 0) {
       due_ms = next_due(due_ms, interval_ms, now_ms);
-      last_backup = back_up(con, settings, command, due_ms, env);
+      shown_again = back_up(con, settings, command, due_ms, env);
       print_next_time();
     }
     if (clear_tick_count == clear_screen_every_ticks) {
-      clear_screen(con);
       clear_tick_count = 0;
-      // What the clearing took away, for an operator who looks the next morning.
-      for (const std::string& line : last_backup) print_line(con, line);
-      print_next_time();
+      // A log or a journal keeps every line: there, nothing is said twice.
+      if (con.clear) {
+        clear_screen(con);
+        for (const kept_line& line : shown_again) print_line(con, line);
+        print_next_time();
+      }
     }
     env.sleep_one_second();
     now_ms = env.now_ms();

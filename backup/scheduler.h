@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "backup/dump_job.h"
 #include "settings/backup_settings.h"
@@ -24,6 +25,11 @@ struct backup_env {
                             int64_t deadline_ms, const dump_progress& on_progress,
                             const dump_waiting& on_waiting)>
       run_dump;
+  // Ends the process as `signal` would have, once the backup it cut short
+  // has been reported.
+  std::function<void(int signal)> end_by_signal;
+  // The dump tool to start (see dump_tool_to_start()).
+  std::string dump_tool;
 };
 
 // The real clock, ticking steadily from now, and the real dump.
@@ -35,14 +41,18 @@ constexpr int32_t clear_screen_every_ticks = 2000;
 // Builds the dump command from the settings as they are now, says when the
 // first backup is due, then ticks for ever: shows the seconds left until the
 // next backup is due, backs up when none are left (showing its progress each
-// second) and reports how that went and when the next is due, clears the
-// screen now and then and shows the last backup's report again, and sleeps.
+// second) and reports how that went and when the next is due, and sleeps.
+// On a screen it is cleared now and then, and what it showed comes back:
+// `warnings` (the start-up warnings) until the first backup, then the last
+// backup's report; a log or a journal gets every line once. A signal that
+// cuts a backup short ends the program once that is said.
 // The first backup is due settings.countdown_seconds - 1 seconds after the
 // first tick, each later one an interval after the one before, however long a
 // dump takes; a dump still running when the next falls due is ended. After a
 // stall past due times (a sleeping machine), one backup runs at once, then the
 // next due time that lies ahead. Never reads the console's input. Returns only
 // if env.sleep_one_second throws.
-[[noreturn]] void run_auto_backup(console& con, backup_settings& settings, const backup_env& env);
+[[noreturn]] void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
+                                  const std::vector<kept_line>& warnings = {});
 
 #endif  // AUTODUMP_BACKUP_SCHEDULER_H_

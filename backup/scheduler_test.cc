@@ -10,6 +10,9 @@
 namespace {
 
 struct stop_ticking {};
+struct ended_by {
+  int signal;
+};
 
 constexpr int64_t kDayMs = 86'400'000;
 
@@ -44,8 +47,15 @@ class Scheduler : public ::testing::Test {
                      dump_result result{dump_outcome::saved, 0, "", dump_ms_, 1536};
                      if (dumps_.size() <= results_.size()) result = results_[dumps_.size() - 1];
                      return result;
-                   }};
-    EXPECT_THROW(run_auto_backup(con_, settings_, env), stop_ticking);
+                   },
+                   [](int signal) { throw ended_by{signal}; },
+                   "mysqldump"};
+    try {
+      run_auto_backup(con_, settings_, env, warnings_);
+    } catch (const stop_ticking&) {
+    } catch (const ended_by& ended) {
+      ended_by_ = ended.signal;
+    }
   }
 
   // The lines printed, without those that tell a dump's progress.
@@ -66,6 +76,8 @@ class Scheduler : public ::testing::Test {
   std::map<int, int64_t> stalls_;
   int64_t dump_ms_ = 0;
   std::vector<dump_result> results_;
+  std::vector<kept_line> warnings_;
+  int ended_by_ = 0;
   struct dump_call {
     int64_t at_ms, deadline_ms;
   };
@@ -134,6 +146,53 @@ TEST_F(Scheduler, ADumpIntoAPipeHasNoSizeToShowAndRightsNotKeptAreSaid) {
   run(1);
   EXPECT_EQ(output_lines()[5],
             "警告：新备份文件未能沿用原备份文件的访问权限：/bak/shop.sql: Access is denied.");
+}
+
+TEST_F(Scheduler, ABackupCutShortBySignalSaysSoAndEndsTheProgram) {
+  settings_.countdown_seconds = 1;
+  dump_result killed{dump_outcome::tool_failed, 130};
+  killed.signal = 2;
+  results_ = {killed};
+  run(5);
+  EXPECT_EQ(ended_by_, 2);
+  EXPECT_EQ(output_lines().back(), "备份已中断，原备份文件保持不变");
+
+  // A dump complete before the signal came is in place, and said to be.
+  out_.str("");
+  ended_by_ = 0;
+  settings_.countdown_seconds = 1;
+  dump_result saved{dump_outcome::saved, 0, "", 0, 1536};
+  saved.signal = 15;
+  results_ = {killed, saved};
+  run(5);
+  EXPECT_EQ(ended_by_, 15);
+  EXPECT_EQ(output_lines().back(), "本次备份用时：0秒，文件大小：1.5 KB");
+}
+
+TEST_F(Scheduler, OnAScreenTheWarningsComeBackAfterAClearingUntilTheFirstBackup) {
+  warnings_ = {keep_line(con_, text_id::warning_no_database)};
+  settings_.countdown_seconds = 3000;
+  run(4001);
+  std::vector<std::string> lines = output_lines();
+  EXPECT_EQ(lines[2001], "[clear]警告：尚未设置数据库名，请先选择菜单1");
+  EXPECT_EQ(lines[2002], "下次备份时间：@7999");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[clear]警告：尚未设置数据库名，请先选择菜单1"),
+            1)
+      << "the first backup's report takes their place";
+}
+
+TEST_F(Scheduler, ALogGetsEachLineOnceHoweverManyClearings) {
+  con_.clear = nullptr;
+  warnings_ = {keep_line(con_, text_id::warning_no_database)};
+  settings_.countdown_seconds = 1;
+  results_ = {{dump_outcome::tool_failed, 2}};
+  run(86400 + 1);
+  std::vector<std::string> lines = output_lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "备份失败，原备份文件保持不变，退出状态：2"), 1);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("现在秒", 0) != 0; }),
+            2 + 3 + 3)
+      << "the next time, then each backup's start, result and next time";
 }
 
 TEST_F(Scheduler, BeforeAnyBackupAClearingShowsTheNextTimeAlone) {

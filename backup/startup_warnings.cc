@@ -6,30 +6,38 @@
 
 namespace {
 
+// Prints a warning, and keeps it for showing again.
+void warn(console& con, std::vector<kept_line>* shown, kept_line line) {
+  print_line(con, line);
+  shown->push_back(std::move(line));
+}
+
 // Where a backup creates its files: the folder of the file it replaces.
-void warn_of_dump_file(console& con, const std::string& dump_file) {
+void warn_of_dump_file(console& con, const std::string& dump_file, std::vector<kept_line>* shown) {
   std::string target;
   os_error refused;
   if (!resolve_links(dump_file, &target, &refused)) {
-    print_line(con, text_id::warning_untrusted_link, refused.path);
+    warn(con, shown, keep_line(con, text_id::warning_untrusted_link, refused.path));
     return;
   }
   if (is_directory(target)) {
-    print_line(con, text_id::warning_dump_file_is_directory, dump_file);
+    warn(con, shown, keep_line(con, text_id::warning_dump_file_is_directory, dump_file));
     return;
   }
   std::string folder = directory_part(target);
   if (!directory_accepts_files(folder))
-    print_line(con, text_id::warning_directory_unusable, folder.empty() ? "./" : folder);
+    warn(con, shown,
+         keep_line(con, text_id::warning_directory_unusable, folder.empty() ? "./" : folder));
 }
 
 // A value the system cannot take (a NUL byte from a file of answers) would
 // fail every backup a whole interval later.
-bool warn_of_unusable_values(console& con, const backup_settings& settings) {
+bool warn_of_unusable_values(console& con, const backup_settings& settings,
+                             std::vector<kept_line>* shown) {
   bool usable = true;
   for (const settings_field& field : settings_fields) {
     if (text_is_usable(settings.*field.value, nullptr)) continue;
-    print_line(con, text_id::warning_unusable_value, field_name(con, field.label));
+    warn(con, shown, keep_line(con, text_id::warning_unusable_value, field_name(con, field.label)));
     usable = false;
   }
   return usable;
@@ -37,20 +45,23 @@ bool warn_of_unusable_values(console& con, const backup_settings& settings) {
 
 }  // namespace
 
-bool warn_before_backing_up(console& con, const backup_settings& settings) {
+bool warn_before_backing_up(console& con, const backup_settings& settings,
+                            const std::string& dump_tool, std::vector<kept_line>* shown) {
   const bool named = !settings.db_name.empty();
-  if (!named) print_line(con, text_id::warning_no_database);
-  const bool usable = warn_of_unusable_values(con, settings);
+  if (!named) warn(con, shown, keep_line(con, text_id::warning_no_database));
+  const bool usable = warn_of_unusable_values(con, settings, shown);
   const std::string dump_file = dump_file_path(settings);
-  warn_of_dump_file(con, dump_file);
+  warn_of_dump_file(con, dump_file, shown);
   const std::string& dir = settings.save_dir;
   if (!dir.empty() && directory_part(dir).size() != dir.size())
-    print_line(con, text_id::warning_no_trailing_slash, dump_file);
-  const bool tool_found = !find_program(dump_tool_name).empty();
-  if (!tool_found)
-    print_line(con, text_id::warning_no_dump_tool, dump_tool_name,
-               text_id::warning_no_dump_tool_end);
-  const bool fits = arguments_fit(build_dump_command(settings).arguments);
-  if (!fits) print_line(con, text_id::warning_too_long, dump_tool_name);
+    warn(con, shown, keep_line(con, text_id::warning_no_trailing_slash, dump_file));
+  const bool tool_found = !find_program(dump_tool).empty();
+  if (!tool_found) {
+    kept_line line = keep_line(con, text_id::warning_no_dump_tool, dump_tool_name);
+    line.text += text(text_id::warning_no_dump_tool_end, con.encoding);
+    warn(con, shown, line);
+  }
+  const bool fits = arguments_fit(build_dump_command(settings, dump_tool).arguments);
+  if (!fits) warn(con, shown, keep_line(con, text_id::warning_too_long, dump_tool_name));
   return named && usable && tool_found && fits;
 }

@@ -1,8 +1,10 @@
 // The terminal: whether standard output is one, clearing it, and its encoding.
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,16 @@ bool stdout_can_be_cleared() {
 }
 
 bool stdout_is_screen() { return isatty(STDOUT_FILENO); }
+
+bool stdout_is_journal() {
+  // "<device>:<inode>" of the stream systemd connected, which a program it
+  // started may have passed on redirected elsewhere.
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  struct stat out;
+  unsigned long long device = 0, inode = 0;
+  return stream && std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
+         fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == device && out.st_ino == inode;
+}
 
 void clear_terminal(std::ostream& out) {
   out << "\x1b[H\x1b[2J";

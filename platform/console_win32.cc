@@ -102,6 +102,8 @@ void connect_console_streams() {
 
 bool stdout_can_be_cleared() { return stdout_is_screen(); }
 
+bool stdout_is_journal() { return false; }
+
 bool stdout_is_screen() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);

@@ -85,6 +85,10 @@ bool stdout_can_be_cleared();
 // printed there is seen on a screen, and kept in no file, pipe or journal.
 bool stdout_is_screen();
 
+// True when standard output is systemd's journal: JOURNAL_STREAM names its
+// device and inode. Never on Windows.
+bool stdout_is_journal();
+
 // Clears the terminal that standard output shows. `out` writes to standard
 // output; it is flushed first, and gets the escape sequences where those are
 // the means.
@@ -148,7 +152,7 @@ bool text_is_usable(const std::string& text, os_error* error);
 // looked for as a shell looks for a command (on Windows as Windows looks for a
 // program: this program's folder, the current folder, the system folders,
 // PATH, with ".exe" added where the name has no suffix); "" where there is
-// none.
+// none. A name with a directory separator is that file, not searched for.
 std::string find_program(const std::string& name);
 
 // Whether the system can start a program with these arguments, which are

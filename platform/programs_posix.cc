@@ -72,9 +72,11 @@ bool is_program(const std::string& path) {
   // Killed with this program, even by SIGKILL; and if this program is already
   // gone, it must not start at all.
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(128 + SIGKILL);
-  // A group of its own, so that whatever it starts is ended with it; and no
-  // Ctrl-C from the terminal behind this program's back.
-  setpgid(0, 0);
+  // A session and a process group of its own, so that whatever it starts is
+  // ended with it; and no terminal: no Ctrl-C behind this program's back, and
+  // no password prompt on a terminal it could never read (it would be stopped
+  // there, a background job), only the null device.
+  setsid();
   // Standard output first: the output file may have been given descriptor 0
   // or 1 by a program started without them.
   if (output < 0) output = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -231,6 +233,14 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
   // What the program starts and leaves behind becomes this one's to wait for,
   // not init's, so that its end can be told.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  // Closed by the program's start: by then its group exists, and a signal
+  // sent to the group cannot miss it.
+  int started_pipe[2];
+  if (pipe2(started_pipe, O_CLOEXEC) != 0) {
+    if (error) *error = {error_kind::other, "", std::strerror(errno)};
+    return false;
+  }
+  scoped_handle read_end(started_pipe[0]), write_end(started_pipe[1]);
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) become(arguments, static_cast<int>(output.get()), parent);
@@ -238,8 +248,10 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
     if (error) *error = {error_kind::other, "", std::strerror(errno)};
     return false;
   }
-  // Here too, so that the group exists before any signal is sent to it.
-  setpgid(pid, pid);
+  write_end.reset();
+  char nothing;
+  while (read(started_pipe[0], &nothing, 1) < 0 && errno == EINTR) {
+  }
   program_ptr running(new program);
   running->pid = pid;
   running->wake = g_held_set;

@@ -166,7 +166,15 @@ bool start_suspended(const std::wstring& program, std::wstring line, HANDLE (&ha
 
 std::wstring find_program_wide(const std::wstring& name) {
   std::wstring file = name;
-  if (file.find(L'.') == std::wstring::npos) file += L".exe";
+  std::wstring::size_type separator = file.find_last_of(L"\\/");
+  if (file.find(L'.', separator == std::wstring::npos ? 0 : separator) == std::wstring::npos)
+    file += L".exe";
+  // A path names the program itself: nothing is searched.
+  if (separator != std::wstring::npos) {
+    DWORD attributes = GetFileAttributesW(file.c_str());
+    bool found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return found ? file : L"";
+  }
   std::vector<std::wstring> folders;
   wchar_t folder[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);

@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ mariadb-server mariadb-client faketime strace procps python3
+ensure_packages cmake make g++ faketime strace procps python3
+ensure_server_packages
 . tests/harness.sh
 autodump=$(build_program build-bench)
 

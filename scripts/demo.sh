@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ mariadb-server mariadb-client faketime
+ensure_packages cmake make g++ faketime
+ensure_server_packages
 . tests/harness.sh
 autodump=$(build_program build-demo)
 
@@ -34,6 +35,8 @@ SQL
 mkdir backup
 answers answers demo demo-password demo_shop "$work/backup" demo_shop
 echo "== 运行 autodump / running autodump with the answers: $(tr '\n' ' ' < answers)"
+echo "   演示的时钟被加快，约一秒一天，所以显示的倒计时和备份用时都很长。"
+echo "   The demo's clock runs fast, a day in about a second: its countdown and dump times look long."
 "${fast_clock[@]}" "$autodump" < answers > autodump.log 2>&1 &
 pids+=($!)
 wait_for 50 has_line autodump.log '^备份(完毕|失败)' || { echo "no backup within 50 s"; exit 1; }

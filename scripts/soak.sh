@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ mariadb-server mariadb-client faketime procps
+ensure_packages cmake make g++ faketime procps
+ensure_server_packages
 . tests/harness.sh
 autodump=$(build_program build-soak)
 

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ mariadb-client
+ensure_packages cmake make g++
+ensure_dump_client
 . tests/harness.sh
 exec "$(build_program build-start)"

@@ -7,8 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ libgtest-dev locales procps strace mariadb-server mariadb-client faketime \
-  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip lintian
+ensure_packages cmake make g++ libgtest-dev locales procps strace faketime python3 \
+  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev groff-base unzip lintian systemd
+ensure_server_packages
 ensure_gbk_locale
 
 jobs=$(nproc)

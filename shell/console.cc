@@ -9,25 +9,68 @@ bool is_whitespace(int byte) {
          byte == '\r';
 }
 
+void skip_byte_order_mark(std::streambuf* input) {
+  for (unsigned char byte : {0xEF, 0xBB, 0xBF}) {
+    if (input->sgetc() != byte) return;
+    input->sbumpc();
+  }
+}
+
 }  // namespace
 
-void print_line(console& con, std::string_view line) {
+line_level level_of(text_id first) {
+  switch (first) {
+    case text_id::backup_failed:
+    case text_id::backup_not_saved:
+    case text_id::backup_busy:
+    case text_id::backup_overran:
+    case text_id::backup_interrupted:
+      return line_level::error;
+    case text_id::backup_waiting_for_holder:
+    case text_id::rights_not_kept:
+    case text_id::warning_no_database:
+    case text_id::warning_directory_unusable:
+    case text_id::warning_dump_file_is_directory:
+    case text_id::warning_untrusted_link:
+    case text_id::warning_no_trailing_slash:
+    case text_id::warning_no_dump_tool:
+    case text_id::warning_too_long:
+    case text_id::warning_unusable_value:
+    case text_id::warning_connection_failed:
+      return line_level::warning;
+    case text_id::progress_label:
+    case text_id::dump_progress:
+      return line_level::debug;
+    default:
+      return line_level::info;
+  }
+}
+
+void print_line(console& con, std::string_view line, line_level level) {
   // A write that failed (a full disk under a log file) must not silence the
   // lines after it: the stream would otherwise refuse every later write.
   con.out.clear();
+  if (con.to_journal) con.out << '<' << static_cast<int>(level) << '>';
   con.out << line << '\n';
   con.out.flush();
 }
 
-void print_line(console& con, text_id id) { print_line(con, text(id, con.encoding)); }
+void print_line(console& con, text_id id) { print_line(con, text(id, con.encoding), level_of(id)); }
 
 void print_line(console& con, text_id label, std::string_view value) {
-  print_line(con, labelled(con, label, value));
+  print_line(con, labelled(con, label, value), level_of(label));
 }
 
 void print_line(console& con, text_id before, std::string_view value, text_id after) {
-  print_line(con, labelled(con, before, value) + std::string(text(after, con.encoding)));
+  print_line(con, labelled(con, before, value) + std::string(text(after, con.encoding)),
+             level_of(before));
 }
+
+kept_line keep_line(const console& con, text_id label, std::string_view value) {
+  return {labelled(con, label, value), level_of(label)};
+}
+
+void print_line(console& con, const kept_line& line) { print_line(con, line.text, line.level); }
 
 std::string labelled(const console& con, text_id label, std::string_view value) {
   std::string line(text(label, con.encoding));
@@ -45,6 +88,8 @@ std::string_view field_name(const console& con, text_id label) {
 
 read_status read_word(console& con, std::string* word) {
   std::streambuf* input = con.in.rdbuf();
+  if (!con.read_before) skip_byte_order_mark(input);
+  con.read_before = true;
   using traits = std::streambuf::traits_type;
   int byte = input->sgetc();
   while (byte != traits::eof() && is_whitespace(byte)) byte = input->snextc();
@@ -57,14 +102,6 @@ read_status read_word(console& con, std::string* word) {
   }
   *word = std::move(read);
   return read_status::ok;
-}
-
-void skip_byte_order_mark(console& con) {
-  std::streambuf* input = con.in.rdbuf();
-  for (unsigned char byte : {0xEF, 0xBB, 0xBF}) {
-    if (input->sgetc() != byte) return;
-    input->sbumpc();
-  }
 }
 
 read_status read_int(console& con, int32_t* value) {

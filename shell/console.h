@@ -21,11 +21,27 @@ struct console {
   // Whether `out` is a terminal the operator watches, where the password may
   // be shown; never a file, a pipe or a journal.
   bool shows_secrets = false;
+  // Whether `out` is systemd's journal, which takes each line's importance
+  // from a "<N>" before it.
+  bool to_journal = false;
+  // Whether anything has been read yet: the first read skips a byte-order
+  // mark.
+  bool read_before = false;
 };
 
+// How much a line matters, as syslog ranks it: a journal keeps what the unit
+// allows, and `journalctl -p err` lists the failures.
+enum class line_level { error = 3, warning = 4, info = 6, debug = 7 };
+
+// The level of a line that begins with `first`: failed backups are errors,
+// warnings warnings, the countdown and a dump's progress debug, the rest
+// information.
+line_level level_of(text_id first);
+
 // Writes `line` and a line feed, then flushes, so that every line is on the
-// screen before anything slow happens.
-void print_line(console& con, std::string_view line);
+// screen before anything slow happens. Into the journal, the line's level
+// goes before it.
+void print_line(console& con, std::string_view line, line_level level = line_level::info);
 void print_line(console& con, text_id id);
 // A label and its value back to back on one line.
 void print_line(console& con, text_id label, std::string_view value);
@@ -33,6 +49,14 @@ void print_line(console& con, text_id label, std::string_view value);
 void print_line(console& con, text_id before, std::string_view value, text_id after);
 // The same line as text, for a caller that prints it later or joins several.
 std::string labelled(const console& con, text_id label, std::string_view value);
+
+// A line kept to be printed again (after the screen is cleared), with its level.
+struct kept_line {
+  std::string text;
+  line_level level;
+};
+kept_line keep_line(const console& con, text_id label, std::string_view value = "");
+void print_line(console& con, const kept_line& line);
 
 // A label without the colon that ends it ("数据库密码" of "数据库密码："), to
 // name a field inside another line.
@@ -48,12 +72,11 @@ constexpr std::size_t max_word_bytes = 1 << 20;
 // carriage return, then takes the bytes up to the next of these. Bytes from
 // 0x80 up always belong to a word, so GBK and UTF-8 text is never split. The
 // rest of the line stays pending. Returns ok, end_of_input, or too_long for a
-// word longer than max_word_bytes; `word` changes only with ok.
+// word longer than max_word_bytes; `word` changes only with ok. The first read
+// skips a UTF-8 byte-order mark, as Notepad writes one (no answer can begin
+// with its bytes, the first being a menu number); it waits for input only
+// when asked to read, so that what was printed before is on the screen.
 read_status read_word(console& con, std::string* word);
-
-// Skips a UTF-8 byte-order mark at the start of the input, as Notepad writes
-// one; no answer can begin with its bytes, the first being a menu number.
-void skip_byte_order_mark(console& con);
 
 // Reads the next word and takes it as a decimal integer with an optional sign.
 // A word that is anything else, or does not fit 32 bits, is consumed all the

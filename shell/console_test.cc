@@ -46,18 +46,20 @@ TEST(ReadWord, LeavesTheRestOfTheLinePending) {
 }
 
 TEST(ReadInt, TakesOnlyWholeWordsThatFit32Bits) {
-  const std::pair<const char*, int32_t> accepted[] = {
-      {"0", 0}, {"-1", -1}, {"+7", 7}, {"007", 7}, {"2147483647", 2147483647},
-      {"-2147483648", -2147483647 - 1}};
+  const std::pair<const char*, int32_t> accepted[] = {{"0", 0},
+                                                      {"-1", -1},
+                                                      {"+7", 7},
+                                                      {"007", 7},
+                                                      {"2147483647", 2147483647},
+                                                      {"-2147483648", -2147483647 - 1}};
   for (const auto& [word, expected] : accepted) {
     console_fixture f(word);
     int32_t value = 0;
     EXPECT_EQ(read_int(f.con, &value), read_status::ok) << word;
     EXPECT_EQ(value, expected) << word;
   }
-  const char* refused[] = {"abc", "2x",  "x2",  "99999999999", "2147483648", "-2147483649",
-                           "+",   "-",   "+-5", "--5",         "1.5",        "４",
-                           "0x10"};
+  const char* refused[] = {"abc", "2x",  "x2",  "99999999999", "2147483648", "-2147483649", "+",
+                           "-",   "+-5", "--5", "1.5",         "４",         "0x10"};
   for (const char* word : refused) {
     console_fixture f(std::string(word) + " 9");
     int32_t value = 42;

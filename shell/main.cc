@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <iostream>
+#include <vector>
 
 #include "backup/connection_check.h"
 #include "backup/scheduler.h"
@@ -20,13 +21,19 @@ int main() {
   // Before anything opens a file that could become standard output.
   open_standard_streams();
   connect_console_streams();
-  console con{std::cin, std::cout, encoding_for_codeset(console_codeset()),
-              stdout_can_be_cleared() ? clear_terminal : nullptr, stdout_is_screen()};
+  console con{std::cin,
+              std::cout,
+              encoding_for_codeset(console_codeset()),
+              stdout_can_be_cleared() ? clear_terminal : nullptr,
+              stdout_is_screen(),
+              stdout_is_journal()};
   int status = run_main_menu(con, g_settings, [&con] {
     keep_console_from_pausing();
-    if (warn_before_backing_up(con, g_settings))
-      check_connection(con, g_settings, system_dump_env());
-    run_auto_backup(con, g_settings, system_backup_env());
+    backup_env env = system_backup_env();
+    std::vector<kept_line> warnings;
+    if (warn_before_backing_up(con, g_settings, env.dump_tool, &warnings))
+      check_connection(con, g_settings, env.dump_tool, system_dump_env(), &warnings);
+    run_auto_backup(con, g_settings, env, warnings);
   });
   std::exit(status);
 }

@@ -35,7 +35,6 @@ read_status ask_backup_interval(console& con, backup_settings& settings) {
 
 int run_main_menu(console& con, backup_settings& settings,
                   const std::function<void()>& start_backup) {
-  skip_byte_order_mark(con);
   print_menu(con);
   for (;;) {
     print_line(con, text_id::menu_prompt);

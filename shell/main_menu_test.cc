@@ -38,7 +38,9 @@ TEST(MainMenu, TypedAheadAnswersConfigureAndStartTheBackup) {
 }
 
 TEST(MainMenu, AByteOrderMarkBeforeTheFirstAnswerIsSkipped) {
-  menu_run run = run_menu("\xEF\xBB\xBF" "4\r\n2\r\n");
+  menu_run run = run_menu(
+      "\xEF\xBB\xBF"
+      "4\r\n2\r\n");
   EXPECT_EQ(run.settings.interval_days, 2);
   EXPECT_EQ(run.backups_started, 0);
 }

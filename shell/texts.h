@@ -43,6 +43,7 @@ enum class text_id {
   backup_not_saved,
   backup_busy,
   backup_overran,
+  backup_interrupted,
   backup_waiting_for_holder,
   rights_not_kept,
   dump_progress,

@@ -160,6 +160,26 @@ if [ -z "$windows" ]; then
   fi
 fi
 
+# Into systemd's journal (JOURNAL_STREAM names standard output), each line
+# begins with its level; into any other file, none does.
+if [ -z "$windows" ]; then
+  for where in journal file; do
+    : > "$work/$where"
+    stream=$(stat -c '%d:%i' "$work/$where")
+    [ $where = file ] && stream=0:0
+    printf '2\n' | JOURNAL_STREAM=$stream timeout 2 env PATH=/nonexistent "$autodump" > "$work/$where"
+  done
+  LC_ALL=C sed -Ei 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}/(time)/' "$work/journal"
+  { printf '%s' "$menu$prompt" | sed 's/^/<6>/'
+    printf '%s\n' '<4>警告：尚未设置数据库名，请先选择菜单1' "<4>$no_tool" '<6>下次备份时间：(time)' \
+      '<7>现在秒：86399'; } > "$work/expected"
+  if cmp -s <(head -10 "$work/journal") "$work/expected" && ! grep -q '^<' "$work/file"; then
+    echo "ok: levels into the journal, none elsewhere"
+  else
+    fail "journal levels: $(head -c 600 "$work/journal")"
+  fi
+fi
+
 if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
   expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK
   expect "GBK answers are kept byte for byte" "1 h u p $(printf '库' | iconv -t GBK) d f" 0 \
