@@ -4,6 +4,7 @@
 #include <string>
 
 #include "backup/dump_command.h"
+#include "backup/report_text.h"
 #include "backup/tool_run.h"
 
 void check_connection(console& con, const backup_settings& settings, const std::string& dump_tool,
@@ -18,6 +19,6 @@ void check_connection(console& con, const backup_settings& settings, const std::
   // A tool that did not answer in time was ended as by SIGTERM.
   int status = run.end == tool_end::overran ? 128 + SIGTERM : run.status;
   if (status == 0) return;
-  shown->push_back(keep_line(con, text_id::warning_connection_failed, std::to_string(status)));
+  shown->push_back(keep_line(con, text_id::warning_connection_failed, exit_status_text(status)));
   print_line(con, shown->back());
 }

@@ -19,6 +19,7 @@ dump_env system_dump_env() {
           discard_temp_file,
           resolve_links,
           open_device,
+          name_is_reserved,
           hold_ending_signals,
           release_ending_signals,
           ending_signal_held,

@@ -28,6 +28,7 @@ struct dump_env {
   std::function<void(temp_file* file)> discard_temp_file;
   std::function<bool(const std::string& path, std::string* target, os_error* error)> resolve_links;
   std::function<bool(const std::string& path, scoped_handle* device, os_error* error)> open_device;
+  std::function<bool(const std::string& path, std::string* name)> name_is_reserved;
   std::function<void()> hold_ending_signals;
   std::function<int()> release_ending_signals;
   std::function<bool()> ending_signal_held;

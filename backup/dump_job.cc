@@ -50,7 +50,7 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
   temp_file temp;
   os_error error;
   if (!claim_temp_file(env, temp_file_path(target), &temp, &error)) {
-    if (error.kind == error_kind::other) return {dump_outcome::not_saved, 0, error_text(error)};
+    if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error_text(error)};
     return {dump_outcome::busy};
   }
   auto each_second = [&] {
@@ -90,7 +90,17 @@ dump_result dump_to(const dump_env& env, const dump_command& command, const std:
   std::string target;
   scoped_handle device;
   os_error error;
-  if (!env.resolve_links(dump_file, &target, &error) || !env.open_device(target, &device, &error))
+  if (!env.resolve_links(dump_file, &target, &error))
+    return {dump_outcome::not_saved, 0, error_text(error)};
+  // A device name would be taken for the device: the claim would fail as if
+  // another program held it, or write into the device.
+  std::string reserved;
+  if (env.name_is_reserved(target, &reserved)) {
+    dump_result result{dump_outcome::not_saved, 0, target};
+    result.reserved_name = true;
+    return result;
+  }
+  if (!env.open_device(target, &device, &error))
     return {dump_outcome::not_saved, 0, error_text(error)};
   if (device.valid()) return dump_into(env, command, device, deadline_ms, on_progress);
   return claim_and_dump(env, command, target, deadline_ms, on_progress, on_waiting);

@@ -24,8 +24,10 @@ constexpr int64_t unknown_size = -1;
 
 struct dump_result {
   dump_outcome outcome;
-  int exit_status = 0;     // of the dump tool, when it ran
-  std::string error{};     // not_saved: the OS's description of what failed
+  int exit_status = 0;  // of the dump tool, when it ran
+  // not_saved: the OS's description of what failed, or, with reserved_name,
+  // the path alone.
+  std::string error{};
   int64_t elapsed_ms = 0;  // saved: from the start of the dump to its end
   int64_t bytes = 0;       // saved: the size of the new dump, or unknown_size
   // saved: why the new dump could not take over the old one's access rights,
@@ -34,6 +36,8 @@ struct dump_result {
   // The ending signal held meanwhile, 0 if none: the caller reports the
   // backup, then ends the program with end_by_signal().
   int signal = 0;
+  // not_saved: a name in the path is Windows' for a device.
+  bool reserved_name = false;
 };
 
 // Told once a second while the dump tool runs: the time since the dump

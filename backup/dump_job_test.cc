@@ -95,6 +95,10 @@ class DumpJob : public ::testing::Test {
       *target = "/bak/target.sql";
       return true;
     };
+    env.name_is_reserved = [this](const std::string& path, std::string* name) {
+      *name = "NUL.sql";
+      return name_reserved_ && path == "/bak/target.sql";
+    };
     env.open_device = [this](const std::string& path, scoped_handle* device, os_error* error) {
       EXPECT_EQ(path, "/bak/target.sql");
       if (!device_) return true;
@@ -155,6 +159,7 @@ class DumpJob : public ::testing::Test {
   std::string held_file_ = "/bak/target.sql";
   bool rights_fail_ = false;
   bool link_untrusted_ = false;
+  bool name_reserved_ = false;
   // The dump file is a pipe or a device; where it fails, it cannot be opened.
   bool device_ = false;
   bool device_fails_ = false;
@@ -318,6 +323,16 @@ TEST_F(DumpJob, AnotherAccountsLinkIsNotFollowedAndNothingIsWritten) {
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
   EXPECT_EQ(result.error, "/bak/link.sql: Permission denied");
+  EXPECT_EQ(held_calls(), std::vector<std::string>{});
+}
+
+TEST_F(DumpJob, AWindowsDeviceNameFailsAsSuchAndNeverAsAnotherProgramsBackup) {
+  name_reserved_ = true;
+  claims_failing_ = {error_kind::busy};  // what claiming NUL.sql.part would say
+  dump_result result = run();
+  EXPECT_EQ(result.outcome, dump_outcome::not_saved);
+  EXPECT_TRUE(result.reserved_name);
+  EXPECT_EQ(result.error, "/bak/target.sql");
   EXPECT_EQ(held_calls(), std::vector<std::string>{});
 }
 

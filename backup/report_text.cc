@@ -29,6 +29,14 @@ std::string size_text(int64_t bytes) {
   return text;
 }
 
+std::string exit_status_text(int status) {
+  const auto code = static_cast<uint32_t>(status);
+  if (code < 0x80000000u) return std::to_string(status);
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
 std::string local_time_text(int64_t unix_seconds) {
   std::time_t time = static_cast<std::time_t>(unix_seconds);
   const std::tm* local = std::localtime(&time);

@@ -15,6 +15,10 @@ std::string elapsed_text(int64_t milliseconds, text_encoding encoding);
 // and TB (steps of 1024) that keeps the number at least 1, as "812.0 KB".
 std::string size_text(int64_t bytes);
 
+// A program's exit status as its system writes it: in decimal, or from
+// 0x80000000 up (a Windows NTSTATUS such as 0xC0000005) in hexadecimal.
+std::string exit_status_text(int status);
+
 // "YYYY-MM-DD HH:MM:SS" of `unix_seconds` in the local time zone.
 std::string local_time_text(int64_t unix_seconds);
 

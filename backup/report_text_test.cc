@@ -27,4 +27,13 @@ TEST(ReportText, SizeTakesTheLargestUnitThatKeepsOne) {
   EXPECT_EQ(size_text(int64_t{3000} << 40), "3000.0 TB");
 }
 
+TEST(ReportText, ExitStatusesFromTheTopBitUpAreHexadecimalAsWindowsWritesThem) {
+  EXPECT_EQ(exit_status_text(0), "0");
+  EXPECT_EQ(exit_status_text(127), "127");
+  EXPECT_EQ(exit_status_text(128 + 15), "143");
+  EXPECT_EQ(exit_status_text(0x7FFFFFFF), "2147483647");
+  EXPECT_EQ(exit_status_text(static_cast<int>(0xC0000005u)), "0xC0000005");
+  EXPECT_EQ(exit_status_text(-1), "0xFFFFFFFF");
+}
+
 }  // namespace

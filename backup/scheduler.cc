@@ -26,8 +26,12 @@ std::vector<kept_line> report(const console& con, const backup_settings& setting
     return {keep_line(con, text_id::backup_interrupted)};
   switch (result.outcome) {
     case dump_outcome::tool_failed:
-      return {keep_line(con, text_id::backup_failed, std::to_string(result.exit_status))};
+      return {keep_line(con, text_id::backup_failed, exit_status_text(result.exit_status))};
     case dump_outcome::not_saved:
+      if (result.reserved_name)
+        return {keep_line(
+            con, text_id::backup_not_saved,
+            result.error + ": " + std::string(text(text_id::reserved_name_reason, con.encoding)))};
       return {keep_line(con, text_id::backup_not_saved, result.error)};
     case dump_outcome::busy:
       return {keep_line(con, text_id::backup_busy)};

@@ -224,8 +224,13 @@ TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
             "5000\n现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n"
             "下次备份时间：@91400\n现在秒：86399\n");
 
+  dump_result reserved{dump_outcome::not_saved, 0, "D:/bak/NUL.sql"};
+  reserved.reserved_name = true;
+  results_.push_back(reserved);
+  results_.push_back({dump_outcome::tool_failed, static_cast<int>(0xC0000005u)});
   for (const char* failure :
-       {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件"}) {
+       {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件",
+        "新备份无法保存：D:/bak/NUL.sql: 文件名是Windows保留的设备名", "退出状态：0xC0000005"}) {
     out_.str("");
     settings_.countdown_seconds = 1;
     run(1);

@@ -20,6 +20,11 @@ void warn_of_dump_file(console& con, const std::string& dump_file, std::vector<k
     warn(con, shown, keep_line(con, text_id::warning_untrusted_link, refused.path));
     return;
   }
+  std::string reserved;
+  if (name_is_reserved(target, &reserved)) {
+    warn(con, shown, keep_line(con, text_id::warning_reserved_name, reserved));
+    return;
+  }
   if (is_directory(target)) {
     warn(con, shown, keep_line(con, text_id::warning_dump_file_is_directory, dump_file));
     return;
@@ -36,8 +41,12 @@ bool warn_of_unusable_values(console& con, const backup_settings& settings,
                              std::vector<kept_line>* shown) {
   bool usable = true;
   for (const settings_field& field : settings_fields) {
-    if (text_is_usable(settings.*field.value, nullptr)) continue;
-    warn(con, shown, keep_line(con, text_id::warning_unusable_value, field_name(con, field.label)));
+    os_error error;
+    if (text_is_usable(settings.*field.value, &error)) continue;
+    // On Windows: what was typed holds a character the code page lacks.
+    text_id warning = error.kind == error_kind::unrepresentable ? text_id::warning_unrepresentable
+                                                                : text_id::warning_unusable_value;
+    warn(con, shown, keep_line(con, warning, field_name(con, field.label)));
     usable = false;
   }
   return usable;

@@ -36,7 +36,7 @@ class console_input : public std::streambuf {
     // Ctrl-Z at the start of a line ends the input, as on a console read as a file.
     if (!ReadConsoleW(console_, wide, kReadChars, &read, nullptr) || read == 0 || wide[0] == kCtrlZ)
       return traits_type::eof();
-    buffer_ = from_wide(wide, read);
+    buffer_ = typed_text(wide, read);
     setg(buffer_.data(), buffer_.data(), buffer_.data() + buffer_.size());
     return traits_type::to_int_type(*gptr());
   }

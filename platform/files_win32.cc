@@ -3,6 +3,7 @@
 // After windows.h, which it needs.
 #include <winioctl.h>
 
+#include <cwctype>
 #include <vector>
 
 #include "platform/platform.h"
@@ -40,7 +41,7 @@ constexpr DWORD kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
 // the Administrators: it is not followed.
 std::wstring link_names(const std::wstring& path, bool* refused) {
   scoped_handle link = owned(
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+      CreateFileW(long_form(path).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   FILE_ATTRIBUTE_TAG_INFO kind;
@@ -68,6 +69,19 @@ std::wstring link_names(const std::wstring& path, bool* refused) {
   if (!(data->flags & kRelativeLink)) return name;
   std::wstring::size_type slash = path.find_last_of(L"\\/");
   return (slash == std::wstring::npos ? L"" : path.substr(0, slash + 1)) + name;
+}
+
+// Whether `name` (one name of a path) names a device, or loses its end.
+bool reserved(const std::wstring& name) {
+  if (name.back() == L'.' || name.back() == L' ') return true;
+  std::wstring base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (wchar_t& c : base) c = static_cast<wchar_t>(towupper(c));
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+    if (base == device) return true;
+  // COM1, LPT¹: the digits, and the superscripts one to three.
+  return base.size() == 4 && (base.rfind(L"COM", 0) == 0 || base.rfind(L"LPT", 0) == 0) &&
+         std::wstring(L"0123456789\u00b9\u00b2\u00b3").find(base[3]) != std::wstring::npos;
 }
 
 }  // namespace
@@ -99,14 +113,14 @@ bool directory_accepts_files(const std::string& directory) {
   if (directory_part(name).size() != name.size()) name += '\\';
   name += "autodump-" + std::to_string(GetCurrentProcessId()) + ".probe";
   scoped_handle probe =
-      owned(CreateFileW(to_wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      owned(CreateFileW(to_wide_path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   return probe.valid();
 }
 
 bool is_directory(const std::string& path) {
   std::wstring wide;
-  if (!to_wide(path, &wide)) return false;
+  if (!to_wide_path(path, &wide)) return false;
   DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -144,10 +158,31 @@ bool resolve_links(const std::string& path, std::string* target, os_error* error
 
 bool open_device(const std::string&, scoped_handle*, os_error*) { return true; }
 
+bool name_is_reserved(const std::string& path, std::string* name) {
+  std::wstring wide = to_wide(path);
+  // "\\?\" and "\\.\" paths name what they say, devices included.
+  if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return false;
+  std::vector<std::wstring> names;
+  for (std::wstring::size_type start = 0; start <= wide.size();) {
+    std::wstring::size_type end = wide.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = wide.size();
+    names.push_back(wide.substr(start, end - start));
+    start = end + 1;
+  }
+  // Not the drive ("D:"), nor a share's server and name.
+  std::size_t first = wide.rfind(L"\\\\", 0) == 0 || wide.rfind(L"//", 0) == 0 ? 4 : 0;
+  if (first == 0 && !names.empty() && names[0].size() == 2 && names[0][1] == L':') first = 1;
+  for (std::size_t i = first; i < names.size(); ++i) {
+    if (names[i].empty() || names[i] == L"." || names[i] == L".." || !reserved(names[i])) continue;
+    if (name) *name = from_wide(names[i]);
+    return true;
+  }
+  return false;
+}
+
 bool text_is_usable(const std::string& text, os_error* error) {
   std::wstring wide;
   if (to_wide(text, &wide)) return true;
-  return failed(
-      error, "",
-      text.find('\0') != std::string::npos ? ERROR_INVALID_NAME : ERROR_NO_UNICODE_TRANSLATION);
+  if (text.find('\0') != std::string::npos) return failed(error, "", ERROR_INVALID_NAME);
+  return failed(error, "", ERROR_NO_UNICODE_TRANSLATION, error_kind::unrepresentable);
 }

@@ -18,8 +18,9 @@
 // What kind of failure a caller may act on; `other` for every other.
 enum class error_kind {
   other,
-  exists,  // something is in the way at the path
-  busy,    // another program holds the file: its claim, or (on Windows) its sharing
+  exists,           // something is in the way at the path
+  busy,             // another program holds the file: its claim, or (on Windows) its sharing
+  unrepresentable,  // the text holds a character the program's encoding lacks
 };
 
 struct os_error {
@@ -141,9 +142,17 @@ bool resolve_links(const std::string& path, std::string* target, os_error* error
 // socket, a block device or a pipe that nobody reads.
 bool open_device(const std::string& path, scoped_handle* device, os_error* error);
 
+// Whether a name in `path` (a folder's or the file's) is one Windows keeps
+// for a device (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, CONIN$,
+// CONOUT$, in any case, alone or with an extension: "NUL.sql" is NUL too), or
+// ends in a dot or a blank, which Windows strips: nothing can be saved under
+// it. `name` gets that name. Never on POSIX.
+bool name_is_reserved(const std::string& path, std::string* name);
+
 // True when the system can take `text` as a name or an argument; otherwise
 // false with its words for why not: a NUL byte, which no system call can
-// take, or (on Windows) bytes that are no text in the program's encoding.
+// take, or (on Windows, `unrepresentable`) bytes that are no text in the
+// program's encoding, as a character typed that it lacks becomes.
 bool text_is_usable(const std::string& text, os_error* error);
 
 // --- Programs and ending signals (programs_posix.cc, programs_win32.cc) ---------

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -90,6 +91,67 @@ TEST_F(Win32Platform, TheToolInheritsItsStandardHandlesAlone) {
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(put_in_place(&file, dump_, nullptr));
   EXPECT_EQ(contents(dump_), "") << "the tool got a handle it was not given";
+}
+
+TEST_F(Win32Platform, DeviceNamesAndNamesWindowsWouldCutAreReserved) {
+  for (const char* path :
+       {"NUL.sql", "D:/bak/nul.sql", "D:\\bak\\COM1.sql", "lpt9.tar.gz", "D:/CON/shop.sql",
+        "D:/bak./shop.sql", "D:/bak/shop.sql ", "AUX .sql", "\\\\server\\share\\PRN.sql"}) {
+    std::string name;
+    EXPECT_TRUE(name_is_reserved(path, &name)) << path;
+    EXPECT_FALSE(name.empty()) << path;
+  }
+  for (const char* path :
+       {"D:/bak/shop.sql", "D:/bak/console.sql", "D:/bak/COM10.sql", "D:/bak/nullable.sql",
+        "\\\\CON\\share\\shop.sql", "./shop.sql", "../bak/shop.sql", "\\\\?\\D:\\bak\\NUL.sql"})
+    EXPECT_FALSE(name_is_reserved(path, nullptr)) << path;
+}
+
+TEST_F(Win32Platform, ATypedCharacterTheEncodingLacksIsRefusedNotReplaced) {
+  if (program_code_page() == CP_UTF8) GTEST_SKIP() << "UTF-8 holds every character";
+  std::string typed = typed_text(L"\u5907\u4efd", 2);
+  EXPECT_EQ(typed, "\xb1\xb8\xb7\xdd") << "备份, exactly as typed";
+  os_error error;
+  for (const wchar_t* lacked : {L"Contrase\u00f1a", L"Gr\u00f6\u00dfe", L"\U0002000B"}) {
+    typed = typed_text(lacked, std::wcslen(lacked));
+    EXPECT_EQ(typed.find('?'), std::string::npos);
+    EXPECT_FALSE(text_is_usable(typed, &error));
+    EXPECT_EQ(error.kind, error_kind::unrepresentable);
+  }
+  EXPECT_EQ(typed_text(L"Contrase\u00f1a", 10),
+            "Contrase\xff"
+            "a");
+}
+
+TEST_F(Win32Platform, APathPastMaxPathIsWrittenAndReplaced) {
+  // Folders made and removed in the long form: the C++ library's own calls
+  // stop at MAX_PATH.
+  std::vector<std::string> folders{dir_.path.string()};
+  while (folders.back().size() < MAX_PATH + 20) {
+    folders.push_back(folders.back() + "\\a-folder-name-of-some-length");
+    ASSERT_TRUE(CreateDirectoryW(to_wide_path(folders.back()).c_str(), nullptr));
+  }
+  std::wstring wide;
+  ASSERT_TRUE(to_wide_path(folders.back(), &wide));
+  EXPECT_EQ(wide.rfind(L"\\\\?\\", 0), 0u) << "the long form";
+  const std::string dump = folders.back() + "\\db.sql";
+  temp_file file;
+  os_error error;
+  for (const char* content : {"old", "new"}) {
+    ASSERT_TRUE(create_temp_file(dump + ".part", &file, &error)) << error_text(error);
+    DWORD written = 0;
+    WriteFile(raw(file.handle), content, 3, &written, nullptr);
+    EXPECT_TRUE(put_in_place(&file, dump, &error)) << error_text(error);
+  }
+  scoped_handle in = owned(CreateFileW(to_wide_path(dump).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+  char read[4] = "";
+  DWORD size = 0;
+  EXPECT_TRUE(ReadFile(raw(in), read, 3, &size, nullptr) && std::string(read, size) == "new");
+  in.reset();
+  DeleteFileW(to_wide_path(dump).c_str());
+  for (std::size_t i = folders.size() - 1; i > 0; --i)
+    RemoveDirectoryW(to_wide_path(folders[i]).c_str());
 }
 
 TEST_F(Win32Platform, TextThatIsNoGbkFailsBeforeAnythingRuns) {

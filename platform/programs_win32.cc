@@ -144,9 +144,10 @@ void free_attributes(LPPROC_THREAD_ATTRIBUTE_LIST list) {
 }
 
 // Starts `program` suspended with the command line `line` and the three
-// standard handles given.
+// standard handles given; with `break_away`, outside the job this program runs
+// in.
 bool start_suspended(const std::wstring& program, std::wstring line, HANDLE (&handles)[3],
-                     PROCESS_INFORMATION* process) {
+                     bool break_away, PROCESS_INFORMATION* process) {
   STARTUPINFOEXW startup = {};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -158,36 +159,49 @@ bool start_suspended(const std::wstring& program, std::wstring line, HANDLE (&ha
   // program would get a window of its own each time.
   DWORD flags = CREATE_SUSPENDED | (GetConsoleWindow() ? 0 : CREATE_NO_WINDOW) |
                 (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  if (break_away) flags |= CREATE_BREAKAWAY_FROM_JOB;
   bool started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                 nullptr, nullptr, &startup.StartupInfo, process);
   free_attributes(startup.lpAttributeList);
   return started;
 }
 
-std::wstring find_program_wide(const std::wstring& name) {
-  std::wstring file = name;
-  std::wstring::size_type separator = file.find_last_of(L"\\/");
-  if (file.find(L'.', separator == std::wstring::npos ? 0 : separator) == std::wstring::npos)
-    file += L".exe";
-  // A path names the program itself: nothing is searched.
-  if (separator != std::wstring::npos) {
-    DWORD attributes = GetFileAttributesW(file.c_str());
-    bool found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    return found ? file : L"";
+// Whether `path` names a file (not a folder).
+bool is_file(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(long_form(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// This program's own path, however long.
+std::wstring own_path() {
+  std::wstring own(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size()));
+    if (length == 0) return L"";
+    if (length < own.size()) return own.substr(0, length);
+    own.resize(own.size() * 2);
   }
+}
+
+// A folder that a call of this shape (GetSystemDirectoryW) names, sized as it
+// says, with its separator; "" where it names none.
+std::wstring system_folder(UINT (*call)(LPWSTR, UINT)) {
+  std::wstring folder(call(nullptr, 0), L'\0');
+  UINT length = folder.empty() ? 0 : call(folder.data(), static_cast<UINT>(folder.size()));
+  if (length == 0 || length >= folder.size()) return L"";
+  return folder.substr(0, length) + L"\\";
+}
+
+// Where Windows looks for a program named bare, in its order.
+std::vector<std::wstring> program_folders(const std::wstring& file) {
   std::vector<std::wstring> folders;
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, folder, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    std::wstring own(folder, length);
-    folders.push_back(own.substr(0, own.find_last_of(L"\\/") + 1));
-  }
+  std::wstring own = own_path();
+  if (!own.empty()) folders.push_back(own.substr(0, own.find_last_of(L"\\/") + 1));
   if (NeedCurrentDirectoryForExePathW(file.c_str())) folders.push_back(L".\\");
-  if (GetSystemDirectoryW(folder, MAX_PATH)) folders.push_back(std::wstring(folder) + L"\\");
-  if (GetWindowsDirectoryW(folder, MAX_PATH)) {
-    folders.push_back(std::wstring(folder) + L"\\System\\");
-    folders.push_back(std::wstring(folder) + L"\\");
-  }
+  std::wstring system = system_folder(GetSystemDirectoryW);
+  std::wstring windows = system_folder(GetWindowsDirectoryW);
+  if (!system.empty()) folders.push_back(system);
+  if (!windows.empty()) folders.insert(folders.end(), {windows + L"System\\", windows});
   std::vector<wchar_t> path(GetEnvironmentVariableW(L"PATH", nullptr, 0) + 1);
   path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
   for (std::wstring::size_type start = 0; start <= path.size();) {
@@ -196,14 +210,18 @@ std::wstring find_program_wide(const std::wstring& name) {
     if (!entry.empty()) folders.push_back(entry.back() == L'\\' ? entry : entry + L"\\");
     start = end + 1;
   }
-  for (const std::wstring& candidate_folder : folders) {
-    std::wstring candidate = candidate_folder + file;
-    DWORD attributes = GetFileAttributesW(candidate.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    wchar_t full[MAX_PATH];
-    DWORD full_length = GetFullPathNameW(candidate.c_str(), MAX_PATH, full, nullptr);
-    return full_length > 0 && full_length < MAX_PATH ? std::wstring(full, full_length) : candidate;
-  }
+  return folders;
+}
+
+std::wstring find_program_wide(const std::wstring& name) {
+  std::wstring file = name;
+  std::wstring::size_type separator = file.find_last_of(L"\\/");
+  if (file.find(L'.', separator == std::wstring::npos ? 0 : separator) == std::wstring::npos)
+    file += L".exe";
+  // A path names the program itself: nothing is searched.
+  if (separator != std::wstring::npos) return is_file(file) ? file : L"";
+  for (const std::wstring& folder : program_folders(file))
+    if (is_file(folder + file)) return full_path(folder + file);
   return L"";
 }
 
@@ -291,13 +309,26 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
                               error_output.valid() ? std::move(error_output) : null_device()};
   HANDLE handles[] = {raw(standard[0]), raw(standard[1]), raw(standard[2])};
   PROCESS_INFORMATION process;
+  const std::wstring line = windows_command_line(wide);
   if (!standard[0].valid() || !standard[1].valid() || !standard[2].valid() ||
-      !start_suspended(path, windows_command_line(wide), handles, &process))
+      !start_suspended(path, line, handles, false, &process))
     return failed(error, arguments[0], GetLastError());
+  scoped_handle job = job_for(process.hProcess);
+  // A job this program runs in that sets UI limits (a service wrapper's) holds
+  // no other: started outside it, where it allows that, the tool gets one of
+  // its own all the same. The first start never ran.
+  PROCESS_INFORMATION outside;
+  if (!job.valid() && start_suspended(path, line, handles, true, &outside)) {
+    TerminateProcess(process.hProcess, STATUS_CONTROL_C_EXIT);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    process = outside;
+    job = job_for(process.hProcess);
+  }
   program_ptr running(new program);
   running->process = owned(process.hProcess);
   scoped_handle thread = owned(process.hThread);
-  running->job = job_for(process.hProcess);
+  running->job = std::move(job);
   set_running(process.hProcess, raw(running->job));
   // An event that came before the program could be ended with the others.
   if (held_signal() != 0)

@@ -36,7 +36,7 @@ bool delete_on_close(HANDLE file) {
 // at its name since (sharing delete lets others rename the claimed file).
 bool same_file(HANDLE file, const std::string& path) {
   scoped_handle named =
-      owned(CreateFileW(to_wide(path).c_str(), FILE_READ_ATTRIBUTES,
+      owned(CreateFileW(to_wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION opened, found;
@@ -80,7 +80,11 @@ scoped_handle open_to_look_at(const std::wstring& path, DWORD access) {
 bool held_by_another_program(const std::wstring& path, bool access_denied) {
   scoped_handle file = open_to_look_at(path, DELETE);
   if (!file.valid()) return GetLastError() == ERROR_SHARING_VIOLATION;
-  return access_denied;
+  // A folder is never replaced by a file, however long one waits.
+  FILE_BASIC_INFO basic;
+  return access_denied &&
+         GetFileInformationByHandleEx(raw(file), FileBasicInfo, &basic, sizeof basic) &&
+         !(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Renames the claimed file by its handle over `target`, as POSIX does: the
@@ -116,16 +120,6 @@ bool not_offered(DWORD code) {
          code == ERROR_INVALID_FUNCTION || code == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// The full path of `path`, which a rename by handle needs.
-std::wstring full_path(const std::wstring& path) {
-  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full(size, L'\0');
-  DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return path;
-  full.resize(length);
-  return full;
-}
-
 // Renames the claimed `file` over `target`: by its handle where the system
 // offers it, by name otherwise. False with the system's code.
 bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
@@ -136,7 +130,7 @@ bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
     *code = ERROR_FILE_INVALID;
     return false;
   }
-  if (MoveFileExW(to_wide(file->path).c_str(), target.c_str(),
+  if (MoveFileExW(to_wide_path(file->path).c_str(), target.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   *code = GetLastError();
@@ -149,7 +143,7 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
   // Others may read it and look at its lock, never write it; sharing delete
   // lets it be renamed while this program still holds it locked.
   std::wstring wide;
-  if (!to_wide(path, &wide)) return failed(error, path, ERROR_INVALID_NAME);
+  if (!to_wide_path(path, &wide)) return failed(error, path, ERROR_INVALID_NAME);
   SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
   scoped_handle created =
       owned(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
@@ -174,7 +168,7 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
 }
 
 bool remove_leftover(const std::string& path, os_error* error) {
-  scoped_handle file = open_to_look_at(to_wide(path), GENERIC_READ | DELETE | READ_CONTROL);
+  scoped_handle file = open_to_look_at(to_wide_path(path), GENERIC_READ | DELETE | READ_CONTROL);
   if (!file.valid()) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return true;
@@ -200,7 +194,7 @@ int64_t claimed_size(const temp_file& file) {
 
 bool take_over_permissions(temp_file* file, const std::string& target, os_error* error) {
   // The old file's own entries, and the folder's where the old one took those.
-  scoped_handle old = owned(CreateFileW(to_wide(target).c_str(), READ_CONTROL,
+  scoped_handle old = owned(CreateFileW(to_wide_path(target).c_str(), READ_CONTROL,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
   // Nothing there yet, or another account's file: the new one stays private.
@@ -223,7 +217,7 @@ bool take_over_permissions(temp_file* file, const std::string& target, os_error*
 
 bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
   HANDLE handle = raw(file->handle);
-  const std::wstring wide_target = to_wide(target);
+  const std::wstring wide_target = to_wide_path(target);
   if (!FlushFileBuffers(handle)) return failed(error, file->path, GetLastError());
   // Windows will not replace a read-only file: the attribute goes for the
   // replacement and comes back on the new file, as the old bits do on POSIX.
@@ -236,7 +230,7 @@ bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
     bool denied = code == ERROR_ACCESS_DENIED;
     if (held_by_another_program(wide_target, denied))
       return failed(error, target, code, error_kind::busy);
-    if (held_by_another_program(to_wide(file->path), false))
+    if (held_by_another_program(to_wide_path(file->path), false))
       return failed(error, file->path, code, error_kind::busy);
     return failed(error, code == ERROR_FILE_INVALID ? file->path : target, code);
   }

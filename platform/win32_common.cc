@@ -34,6 +34,55 @@ std::wstring to_wide(const std::string& text) {
   return wide;
 }
 
+std::wstring full_path(const std::wstring& path) {
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  DWORD length = size ? GetFullPathNameW(path.c_str(), size, full.data(), nullptr) : 0;
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
+}
+
+std::wstring long_form(const std::wstring& path) {
+  constexpr std::size_t kLongest = MAX_PATH - 12;
+  if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+  std::wstring full = full_path(path);
+  if (full.size() < kLongest) return path;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+bool to_wide_path(const std::string& path, std::wstring* wide) {
+  if (!to_wide(path, wide)) return false;
+  *wide = long_form(*wide);
+  return true;
+}
+
+std::wstring to_wide_path(const std::string& path) { return long_form(to_wide(path)); }
+
+std::string typed_text(const wchar_t* wide, std::size_t length) {
+  const UINT code_page = program_code_page();
+  std::string text;
+  for (std::size_t i = 0; i < length;) {
+    // A character outside the basic plane comes as two UTF-16 units.
+    int units =
+        i + 1 < length && IS_HIGH_SURROGATE(wide[i]) && IS_LOW_SURROGATE(wide[i + 1]) ? 2 : 1;
+    char bytes[8];
+    BOOL lacked = FALSE;
+    int size = code_page == CP_UTF8
+                   ? WideCharToMultiByte(code_page, WC_ERR_INVALID_CHARS, wide + i, units, bytes,
+                                         sizeof bytes, nullptr, nullptr)
+                   : WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide + i, units, bytes,
+                                         sizeof bytes, nullptr, &lacked);
+    if (size <= 0 || lacked)
+      text += '\xFF';
+    else
+      text.append(bytes, static_cast<std::size_t>(size));
+    i += static_cast<std::size_t>(units);
+  }
+  return text;
+}
+
 std::string from_wide(const wchar_t* wide, std::size_t length) {
   if (length == 0) return "";
   int size = static_cast<int>(length);

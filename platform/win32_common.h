@@ -22,6 +22,26 @@ bool to_wide(const std::string& text, std::wstring* wide);
 // only shown: each byte that is no text in the encoding becomes U+FFFD.
 std::wstring to_wide(const std::string& text);
 
+// `path`, in the program's encoding, as UTF-16 for a call that takes a file
+// name. A long one (from MAX_PATH - 12 characters, where creating a folder
+// already fails) becomes its full path in the "\\?\" form ("\\?\UNC\" for
+// a share), which the calls take up to 32,767 characters, with or without the
+// system's long-path switch. False as to_wide() is.
+bool to_wide_path(const std::string& path, std::wstring* wide);
+std::wstring to_wide_path(const std::string& path);
+// The same for a path already in UTF-16.
+std::wstring long_form(const std::wstring& path);
+
+// `path`'s full path, as GetFullPathNameW gives it, sized as it says; `path`
+// itself where it cannot tell.
+std::wstring full_path(const std::wstring& path);
+
+// UTF-16 typed at the console, in the program's encoding. A character the
+// encoding lacks ("ñ" in GBK) becomes a byte that is no text in it (0xFF), so
+// that a value holding it is refused (text_is_usable()) rather than used
+// changed; never a "?" or a look-alike.
+std::string typed_text(const wchar_t* wide, std::size_t length);
+
 // UTF-16 in the program's encoding; characters it lacks become "?".
 std::string from_wide(const wchar_t* wide, std::size_t length);
 inline std::string from_wide(const std::wstring& wide) {

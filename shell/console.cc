@@ -32,10 +32,12 @@ line_level level_of(text_id first) {
     case text_id::warning_directory_unusable:
     case text_id::warning_dump_file_is_directory:
     case text_id::warning_untrusted_link:
+    case text_id::warning_reserved_name:
     case text_id::warning_no_trailing_slash:
     case text_id::warning_no_dump_tool:
     case text_id::warning_too_long:
     case text_id::warning_unusable_value:
+    case text_id::warning_unrepresentable:
     case text_id::warning_connection_failed:
       return line_level::warning;
     case text_id::progress_label:

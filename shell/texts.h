@@ -46,6 +46,7 @@ enum class text_id {
   backup_interrupted,
   backup_waiting_for_holder,
   rights_not_kept,
+  reserved_name_reason,
   dump_progress,
   dump_progress_written,
   dump_took,
@@ -59,11 +60,13 @@ enum class text_id {
   warning_directory_unusable,
   warning_dump_file_is_directory,
   warning_untrusted_link,
+  warning_reserved_name,
   warning_no_trailing_slash,
   warning_no_dump_tool,
   warning_no_dump_tool_end,
   warning_too_long,
   warning_unusable_value,
+  warning_unrepresentable,
   warning_connection_failed,
   count
 };

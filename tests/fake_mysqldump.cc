@@ -3,7 +3,8 @@
 // environment, writes "inherited" if the handle FAKE_DUMP_HANDLE is open in it
 // on a file whose name holds "inherit-probe" (a number alone could name
 // another of its own handles),
-// sleeps FAKE_DUMP_SLEEP seconds and exits with FAKE_DUMP_EXIT.
+// sleeps FAKE_DUMP_SLEEP seconds and exits with FAKE_DUMP_EXIT (decimal, or
+// hexadecimal after 0x).
 #include <windows.h>
 
 #include <chrono>
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (const char* seconds = std::getenv("FAKE_DUMP_SLEEP"))
     std::this_thread::sleep_for(std::chrono::seconds(std::atoi(seconds)));
+  // Any 32-bit status, as "3" or as an NTSTATUS such as "0xC0000005".
   const char* status = std::getenv("FAKE_DUMP_EXIT");
-  return status ? std::atoi(status) : 0;
+  ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);
 }

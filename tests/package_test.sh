@@ -81,6 +81,9 @@ for name in "ExecutionTimeLimit", "StopIfGoingOnBatteries", "DisallowStartIfOnBa
 [ "$(head -c 2 "$work/zip/"*/autodump.exe)" = MZ ] || fail "the zip has no Windows executable"
 imports=$(x86_64-w64-mingw32-objdump -p "$work/zip/"*/autodump.exe)
 grep -q 'DLL Name: libstdc++' <<< "$imports" && fail "the Windows executable needs the MinGW runtime beside it"
+# Its manifest lets it take paths past MAX_PATH where the system allows.
+grep -aq '<ws2:longPathAware>true</ws2:longPathAware>' "$work/zip/"*/autodump.exe ||
+  fail "the Windows executable has no longPathAware manifest"
 # Those read names, command lines and typed text in the ANSI code page, not the console's.
 ansi=$(grep -owE 'CreateFileA|MoveFileExA|CreateProcessA|SearchPathA|ReadConsoleA|GetFileAttributesA' <<< "$imports")
 [ -z "$ansi" ] || fail "the Windows executable imports $ansi"

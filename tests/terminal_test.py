@@ -116,5 +116,18 @@ else:
     print('ok: a clearing brings back the warnings, then the last result')
 terminal.close()
 
+# On Windows a character typed that the program's encoding (GBK) lacks is
+# said at once, not turned into "?" and passed on.
+if windows:
+    terminal = Terminal(environment())
+    terminal.read_for(5, until=title)
+    terminal.press('1 127.0.0.1 root Contrase\u00f1a shop C:/ shop 2')
+    warning = '警告：输入的内容含有当前代码页无法表示的字符：数据库密码'
+    if terminal.read_for(10, until=warning):
+        print('ok: a character GBK lacks is warned of')
+    else:
+        fail('no warning for a character GBK lacks: %r' % terminal.shown[-400:])
+    terminal.close()
+
 print('terminal: %d failed' % failures)
 sys.exit(1 if failures else 0)

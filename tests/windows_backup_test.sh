@@ -78,8 +78,17 @@ bak="$(winepath -w "$work/bak")\\"
 printf -- '-h%s\0-u%s\0-p%s\0--\0%s\0' "$host" "$user" "$password" "$database" > "$work/expected"
 WINEPATH=$tools_path run_autodump hostile 1 "$host" "$user" "$password" "$database" "$bak" "$name" 2
 
-for run in failing missing interrupt overran; do echo "good dump" > "$work/bak/$run.sql"; done
+for run in failing crashing all_ones missing interrupt overran; do
+  echo "good dump" > "$work/bak/$run.sql"
+done
 FAKE_DUMP_EXIT=3 WINEPATH=$tools_path run_autodump failing 1 127.0.0.1 root secret shop "$bak" failing 2
+# An access violation, and a status with every bit set: statuses, not an overrun.
+FAKE_DUMP_EXIT=0xC0000005 WINEPATH=$tools_path run_autodump crashing 1 127.0.0.1 root secret shop "$bak" crashing 2
+FAKE_DUMP_EXIT=0xFFFFFFFF WINEPATH=$tools_path run_autodump all_ones 1 127.0.0.1 root secret shop "$bak" all_ones 2
+# Names that Windows takes for devices: warned of at start, never saved to.
+for device in NUL com1; do
+  WINEPATH=$tools_path run_autodump "device_$device" 1 127.0.0.1 root secret shop "$bak" "$device" 2
+done
 run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
 
@@ -88,17 +97,34 @@ locale=C.UTF-8 WINEPATH=$tools_path run_autodump english 1 127.0.0.1 root secret
 
 # --- a failing or missing tool is a failure -----------------------------------
 
-for run in failing missing; do
-  status=3
-  [ $run = missing ] && status=127
+for run in failing crashing all_ones missing; do
+  case $run in
+    failing) status=3 ;;
+    crashing) status=0xC0000005 ;;
+    all_ones) status=0xFFFFFFFF ;;
+    missing) status=127 ;;
+  esac
   if wait_for 120 log_has $run '^备份'; then
     log_lines $run | grep -qx "备份失败，原备份文件保持不变，退出状态：$status" ||
       fail "$run tool: $(reports $run)"
+    log_lines $run | grep -q '到下次备份时间仍未完成' && fail "$run tool: taken for an overrun"
   else
     fail "$run tool: no backup reported"
   fi
   stop $run
   [ "$(cat "$work/bak/$run.sql")" = "good dump" ] || fail "$run tool: the last good dump was changed"
+done
+
+for device in NUL com1; do
+  if wait_for 120 log_has "device_$device" '^备份'; then
+    log_lines "device_$device" | grep -qxF "警告：文件名是Windows保留的设备名，无法保存：$device.sql" ||
+      fail "device name $device: no warning: $(reports "device_$device" | grep '^警告')"
+    log_lines "device_$device" | grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：${bak}$device.sql: 文件名是Windows保留的设备名" ||
+      fail "device name $device: $(reports "device_$device" | grep '^备份')"
+  else
+    fail "device name $device: no backup reported"
+  fi
+  stop "device_$device"
 done
 
 # --- Ctrl-C during a dump ends the tool and keeps the last good dump ----------
