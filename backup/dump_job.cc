@@ -43,6 +43,17 @@ dump_result failure(const tool_result& run) {
 
 bool succeeded(const tool_result& run) { return run.end == tool_end::exited && run.status == 0; }
 
+// Runs the tool into `output`, telling `on_progress` each second what
+// `written` says it has written since `started_ms`.
+tool_result run_telling(const dump_env& env, const dump_command& command,
+                        const scoped_handle& output, int64_t started_ms, int64_t deadline_ms,
+                        const dump_progress& on_progress, const std::function<int64_t()>& written) {
+  auto each_second = [&] {
+    if (on_progress) on_progress(env.now_ms() - started_ms, written());
+  };
+  return run_tool(env, command.arguments, output, deadline_ms, each_second);
+}
+
 dump_result claim_and_dump(const dump_env& env, const dump_command& command,
                            const std::string& target, int64_t deadline_ms,
                            const dump_progress& on_progress, const dump_waiting& on_waiting) {
@@ -53,10 +64,8 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
     if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error_text(error)};
     return {dump_outcome::busy};
   }
-  auto each_second = [&] {
-    if (on_progress) on_progress(env.now_ms() - started_ms, env.claimed_size(temp));
-  };
-  tool_result run = run_tool(env, command.arguments, temp.handle, deadline_ms, each_second);
+  tool_result run = run_telling(env, command, temp.handle, started_ms, deadline_ms, on_progress,
+                                [&] { return env.claimed_size(temp); });
   if (!succeeded(run)) {
     env.discard_temp_file(&temp);
     return failure(run);
@@ -76,10 +85,8 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
 dump_result dump_into(const dump_env& env, const dump_command& command, const scoped_handle& device,
                       int64_t deadline_ms, const dump_progress& on_progress) {
   const int64_t started_ms = env.now_ms();
-  auto each_second = [&] {
-    if (on_progress) on_progress(env.now_ms() - started_ms, unknown_size);
-  };
-  tool_result run = run_tool(env, command.arguments, device, deadline_ms, each_second);
+  tool_result run = run_telling(env, command, device, started_ms, deadline_ms, on_progress,
+                                [] { return unknown_size; });
   if (!succeeded(run)) return failure(run);
   return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, unknown_size};
 }

@@ -65,11 +65,10 @@ bool warn_before_backing_up(console& con, const backup_settings& settings,
   if (!dir.empty() && directory_part(dir).size() != dir.size())
     warn(con, shown, keep_line(con, text_id::warning_no_trailing_slash, dump_file));
   const bool tool_found = !find_program(dump_tool).empty();
-  if (!tool_found) {
-    kept_line line = keep_line(con, text_id::warning_no_dump_tool, dump_tool_name);
-    line.text += text(text_id::warning_no_dump_tool_end, con.encoding);
-    warn(con, shown, line);
-  }
+  if (!tool_found)
+    warn(con, shown,
+         keep_line(con, text_id::warning_no_dump_tool, dump_tool_name,
+                   text_id::warning_no_dump_tool_end));
   const bool fits = arguments_fit(build_dump_command(settings, dump_tool).arguments);
   if (!fits) warn(con, shown, keep_line(con, text_id::warning_too_long, dump_tool_name));
   return named && usable && tool_found && fits;

@@ -64,12 +64,17 @@ void print_line(console& con, text_id label, std::string_view value) {
 }
 
 void print_line(console& con, text_id before, std::string_view value, text_id after) {
-  print_line(con, labelled(con, before, value) + std::string(text(after, con.encoding)),
-             level_of(before));
+  print_line(con, keep_line(con, before, value, after));
 }
 
 kept_line keep_line(const console& con, text_id label, std::string_view value) {
   return {labelled(con, label, value), level_of(label)};
+}
+
+kept_line keep_line(const console& con, text_id before, std::string_view value, text_id after) {
+  kept_line line = keep_line(con, before, value);
+  line.text += text(after, con.encoding);
+  return line;
 }
 
 void print_line(console& con, const kept_line& line) { print_line(con, line.text, line.level); }

@@ -56,6 +56,8 @@ struct kept_line {
   line_level level;
 };
 kept_line keep_line(const console& con, text_id label, std::string_view value = "");
+// A value between two texts.
+kept_line keep_line(const console& con, text_id before, std::string_view value, text_id after);
 void print_line(console& con, const kept_line& line);
 
 // A label without the colon that ends it ("数据库密码" of "数据库密码："), to
