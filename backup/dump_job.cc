@@ -72,10 +72,13 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
   }
   const int64_t bytes = env.claimed_size(temp);
   os_error rights;
-  std::string rights_not_kept;
-  if (!env.take_over_permissions(&temp, target, &rights)) rights_not_kept = error_text(rights);
-  if (put_in_place_when_free(env, &temp, target, on_waiting, &error))
-    return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes, rights_not_kept};
+  const bool rights_kept = env.take_over_permissions(&temp, target, &rights);
+  if (put_in_place_when_free(env, &temp, target, on_waiting, &error)) {
+    dump_result saved{dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes};
+    if (!rights_kept && rights.kind == error_kind::foreign) saved.foreign_dump_file = rights.path;
+    if (!rights_kept && rights.kind != error_kind::foreign) saved.rights_not_kept = error_text(rights);
+    return saved;
+  }
   env.discard_temp_file(&temp);
   return {dump_outcome::not_saved, 0, error_text(error)};
 }

@@ -33,6 +33,9 @@ struct dump_result {
   // saved: why the new dump could not take over the old one's access rights,
   // where it could not; "" otherwise.
   std::string rights_not_kept{};
+  // saved: the old dump, where another account owned it: the new one took
+  // nothing over from it and is this account's alone; "" otherwise.
+  std::string foreign_dump_file{};
   // The ending signal held meanwhile, 0 if none: the caller reports the
   // backup, then ends the program with end_by_signal().
   int signal = 0;

@@ -126,15 +126,32 @@ TEST_F(DumpJobOnPosix, TheTemporaryFileIsAlwaysFreshAndPrivate) {
             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
-TEST_F(DumpJobOnPosix, RootGivesTheNewDumpTheOldOwner) {
+TEST_F(DumpJobOnPosix, OnlyATrustedOldDumpHandsOnItsOwnerGroupAndMode) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another account";
-  keep_good_dump();
-  ASSERT_EQ(chown(dump_file_.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(run(writing("new dump")).outcome, dump_outcome::saved);
   struct stat st;
+  // Root's own, shared with a group: the new dump is shared with it too.
+  keep_good_dump();
+  ASSERT_EQ(chown(dump_file_.c_str(), 0, 65534), 0);
+  fs::permissions(dump_file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  dump_result result = run(writing("new dump"));
+  EXPECT_EQ(result.outcome, dump_outcome::saved);
+  EXPECT_EQ(result.foreign_dump_file, "");
   ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 65534u);
   EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Another account's, readable and writable by all: the new dump must become
+  // neither that account's nor everyone's.
+  ASSERT_EQ(chown(dump_file_.c_str(), 65534, 65534), 0);
+  fs::permissions(dump_file_, fs::perms::all);
+  result = run(writing("newer dump"));
+  EXPECT_EQ(result.outcome, dump_outcome::saved);
+  EXPECT_EQ(result.foreign_dump_file, dump_file_);
+  EXPECT_EQ(contents(dump_file_), "newer dump");
+  ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_gid, 0u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(DumpJobOnPosix, AnotherAccountsFileInASharedDirectoryIsNeitherUsedNorRemoved) {

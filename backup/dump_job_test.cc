@@ -83,7 +83,7 @@ class DumpJob : public ::testing::Test {
     env.take_over_permissions = [this](temp_file*, const std::string& target, os_error* error) {
       calls_.push_back("rights");
       if (!rights_fail_) return true;
-      *error = {error_kind::other, target, "not allowed"};
+      *error = {*rights_fail_, target, "not allowed"};
       return false;
     };
     env.resolve_links = [this](const std::string& path, std::string* target, os_error* error) {
@@ -157,7 +157,8 @@ class DumpJob : public ::testing::Test {
   int puts_held_ = 0;
   bool put_fails_ = false;
   std::string held_file_ = "/bak/target.sql";
-  bool rights_fail_ = false;
+  // Where set, the old dump's rights are not taken over, for this reason.
+  const error_kind* rights_fail_ = nullptr;
   bool link_untrusted_ = false;
   bool name_reserved_ = false;
   // The dump file is a pipe or a device; where it fails, it cannot be opened.
@@ -183,10 +184,20 @@ TEST_F(DumpJob, ASuccessfulDumpReplacesTheTargetOfTheLink) {
   EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "rights", "put"}));
   EXPECT_EQ(result.rights_not_kept, "");
 
-  rights_fail_ = true;
+  const error_kind refused = error_kind::other;
+  rights_fail_ = &refused;
   result = run();
   EXPECT_EQ(result.outcome, dump_outcome::saved) << "the dump is in place all the same";
   EXPECT_EQ(result.rights_not_kept, "/bak/target.sql: not allowed");
+  EXPECT_EQ(result.foreign_dump_file, "");
+
+  // Another account's old dump: the new one is put in place as this account's.
+  const error_kind foreign = error_kind::foreign;
+  rights_fail_ = &foreign;
+  result = run();
+  EXPECT_EQ(result.outcome, dump_outcome::saved);
+  EXPECT_EQ(result.rights_not_kept, "");
+  EXPECT_EQ(result.foreign_dump_file, "/bak/target.sql");
 }
 
 TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {

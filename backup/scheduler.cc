@@ -51,6 +51,8 @@ std::vector<kept_line> report(const console& con, const backup_settings& setting
   std::vector<kept_line> lines = {done, took};
   if (!result.rights_not_kept.empty())
     lines.push_back(keep_line(con, text_id::rights_not_kept, result.rights_not_kept));
+  if (!result.foreign_dump_file.empty())
+    lines.push_back(keep_line(con, text_id::foreign_dump_file, result.foreign_dump_file));
   return lines;
 }
 

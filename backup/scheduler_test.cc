@@ -146,6 +146,15 @@ TEST_F(Scheduler, ADumpIntoAPipeHasNoSizeToShowAndRightsNotKeptAreSaid) {
   run(1);
   EXPECT_EQ(output_lines()[5],
             "警告：新备份文件未能沿用原备份文件的访问权限：/bak/shop.sql: Access is denied.");
+
+  out_.str("");
+  settings_.countdown_seconds = 1;
+  dump_result foreign{dump_outcome::saved, 0, "", 0, 1536};
+  foreign.foreign_dump_file = "/bak/shop.sql";
+  results_.push_back(foreign);
+  run(1);
+  EXPECT_EQ(output_lines()[5],
+            "警告：原备份文件属于其他账号，新备份文件只允许本账号读写：/bak/shop.sql");
 }
 
 TEST_F(Scheduler, ABackupCutShortBySignalSaysSoAndEndsTheProgram) {

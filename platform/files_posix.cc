@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/posix_common.h"
 
 namespace {
 
@@ -19,14 +19,6 @@ std::string read_link(const std::string& path) {
   ssize_t length = readlink(path.c_str(), target.data(), target.size());
   target.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
   return target;
-}
-
-// Owned by this program's account or by root, who can change any file anyway.
-bool trusted_owner(const struct stat& st) { return st.st_uid == geteuid() || st.st_uid == 0; }
-
-bool failed(os_error* error, const std::string& path, int code) {
-  if (error) *error = {error_kind::other, path, std::strerror(code)};
-  return false;
 }
 
 }  // namespace

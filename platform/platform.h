@@ -21,6 +21,7 @@ enum class error_kind {
   exists,           // something is in the way at the path
   busy,             // another program holds the file: its claim, or (on Windows) its sharing
   unrepresentable,  // the text holds a character the program's encoding lacks
+  foreign,          // another account owns the file, and it is not taken as this program's
 };
 
 struct os_error {
@@ -251,12 +252,15 @@ bool remove_leftover(const std::string& path, os_error* error);
 // How many bytes a claimed file holds now.
 int64_t claimed_size(const temp_file& file);
 
-// Gives the claimed `file` the access rights of `target`, where that exists:
-// on POSIX its permission bits (without set-ID and sticky bits) and, where
-// allowed, its owner and group; on Windows its access control list, but only
-// where `target`'s owner is this program's account, SYSTEM or the
-// Administrators (another account could have made it readable by everyone).
-// Otherwise `file` keeps its private rights, and the call succeeds.
+// Gives the claimed `file` the access rights of `target`, where that exists and
+// is a file this program trusts: a regular file owned by this program's account
+// or the administrator (root; on Windows SYSTEM or the Administrators). On
+// POSIX its permission bits (without set-ID and sticky bits) and, where
+// allowed, its owner and group; on Windows its access control list. From
+// another account's file (which could make the dump that account's, or
+// everyone's) nothing is taken: `file` keeps its private rights, and the call
+// fails with `foreign`, naming `target`. Nothing there, or no regular file:
+// `file` keeps its private rights, and the call succeeds.
 bool take_over_permissions(temp_file* file, const std::string& target, os_error* error);
 
 // Flushes `file` to disk, then renames it over `target` in one step and

@@ -8,16 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/posix_common.h"
 
 namespace {
-
-// Fills `error` (where given) with errno's words about `path`; returns false.
-bool failed(os_error* error, const std::string& path, int code,
-            error_kind kind = error_kind::other) {
-  if (error) *error = {kind, path, std::strerror(code)};
-  return false;
-}
 
 bool same_file(int fd, const std::string& path) {
   struct stat opened, named;
@@ -85,7 +78,9 @@ int64_t claimed_size(const temp_file& file) {
 bool take_over_permissions(temp_file* file, const std::string& target, os_error* error) {
   const int fd = static_cast<int>(file->handle.get());
   struct stat old;
-  if (stat(target.c_str(), &old) != 0) return true;
+  if (lstat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return true;
+  // Another account's file would hand the dump to that account, or to everyone.
+  if (!trusted_owner(old)) return failed(error, target, EPERM, error_kind::foreign);
   // Owner and group first: changing them may clear permission bits.
   if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, -1, old.st_gid) != 0) {
     // Not allowed either: the new file stays this account's, with the old bits.

@@ -197,8 +197,11 @@ bool take_over_permissions(temp_file* file, const std::string& target, os_error*
   scoped_handle old = owned(CreateFileW(to_wide_path(target).c_str(), READ_CONTROL,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
-  // Nothing there yet, or another account's file: the new one stays private.
-  if (!old.valid() || !owned_by_this_account(raw(old), true)) return true;
+  // Nothing there yet: the new one stays private. Another account's file could
+  // make the dump that account's, or everyone's: it stays private too.
+  if (!old.valid()) return true;
+  if (!owned_by_this_account(raw(old), true))
+    return failed(error, target, ERROR_ACCESS_DENIED, error_kind::foreign);
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   DWORD code = GetSecurityInfo(raw(old), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,

@@ -28,6 +28,7 @@ line_level level_of(text_id first) {
       return line_level::error;
     case text_id::backup_waiting_for_holder:
     case text_id::rights_not_kept:
+    case text_id::foreign_dump_file:
     case text_id::warning_no_database:
     case text_id::warning_directory_unusable:
     case text_id::warning_dump_file_is_directory:

@@ -46,6 +46,7 @@ enum class text_id {
   backup_interrupted,
   backup_waiting_for_holder,
   rights_not_kept,
+  foreign_dump_file,
   reserved_name_reason,
   dump_progress,
   dump_progress_written,
