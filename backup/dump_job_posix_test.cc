@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -185,6 +187,44 @@ TEST_F(DumpJobOnPosix, InheritedIgnoredSignalsStayIgnored) {
       },
       ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(contents(dump_file_), "dump");
+}
+
+TEST_F(DumpJobOnPosix, WhatTheToolStartedIsWaitedForWhereverItWent) {
+  // Children that left the tool's process group (setsid, a shell's job
+  // control) and write once the tool has ended: the dump holds their lines.
+  for (const char* escape : {"setsid sh -c 'sleep 0.3; printf late' &",
+                             "bash -c 'set -m; (sleep 0.3; printf late) &'"}) {
+    EXPECT_EQ(run(writing("early", escape)).outcome, dump_outcome::saved) << escape;
+    EXPECT_EQ(contents(dump_file_), "earlylate") << escape;
+  }
+}
+
+TEST_F(DumpJobOnPosix, AnEscapedChildIsEndedWithTheToolAndLeavesNoZombie) {
+  const std::string pid_file = (dir_ / "child.pid").string();
+  dump_command command =
+      writing("partial", "setsid sh -c 'echo $$ > " + pid_file + "; exec sleep 30' & sleep 30");
+  dump_result result = run(command, monotonic_milliseconds() + 500);
+  EXPECT_EQ(result.outcome, dump_outcome::overran);
+  pid_t child = 0;
+  std::ifstream(pid_file) >> child;
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(kill(child, 0), -1) << "the escaped child still runs";
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
+}
+
+TEST_F(DumpJobOnPosix, AGoneReaderEndsNeitherTheProgramNorTheToolsWay) {
+  EXPECT_EXIT(
+      {
+        survive_closed_pipes();
+        int ends[2];
+        if (pipe(ends) != 0 || close(ends[0]) != 0) std::exit(2);
+        if (write(ends[1], "x", 1) != -1 || errno != EPIPE) std::exit(3);
+        // The tool gets SIGPIPE as it was given to this program: not ignored.
+        run({{"sh", "-c", "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status"}});
+        unsigned long long ignored = std::stoull(contents(dump_file_), nullptr, 16);
+        std::exit(ignored & (1ULL << (SIGPIPE - 1)) ? 4 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(DumpJobOnPosix, AnEndingSignalEndsTheProgramAfterTidyingUp) {

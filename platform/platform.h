@@ -170,6 +170,12 @@ std::string find_program(const std::string& name);
 // environment, on Windows 32,767 characters for the whole command line.
 bool arguments_fit(const std::vector<std::string>& arguments);
 
+// Makes a write to a pipe or socket that nobody reads any more fail, as any
+// other failed write does, instead of ending the program (SIGPIPE on POSIX;
+// Windows has no such signal): a log reader that dies stops no backup. The
+// programs it starts still meet such a write as they would without it.
+void survive_closed_pipes();
+
 // From hold_ending_signals() until release_ending_signals(), the signals with
 // which an operator, another program or the system can end a console program
 // do not end the process (on POSIX every signal whose default action ends it,
@@ -192,9 +198,11 @@ bool ending_signal_held();
 // Ends the process as `signal` would have ended it.
 [[noreturn]] void end_by_signal(int signal);
 
-// A program started by start_program(), with all it starts in turn. When it
-// goes, whatever of it still runs is ended by force. The program itself never
-// outlives this one, however this one ends.
+// A program started by start_program(), with all it starts in turn, wherever
+// that goes (another process group or session on POSIX; on Windows a job holds
+// them). When it goes, whatever of it still runs is ended by force. The
+// program itself never outlives this one, however this one ends; what it
+// started does not either, unless this one is killed by SIGKILL on POSIX.
 struct program;
 struct program_deleter {
   void operator()(program* started) const;
@@ -205,8 +213,9 @@ using program_ptr = std::unique_ptr<program, program_deleter>;
 // shell, with the arguments after it, standard input from the null device,
 // standard output into `output` (the null device where it is not valid) and
 // this program's standard error, in a process group of its own (on Windows a
-// job), which every signal passed on and every end reaches. Needs the ending
-// signals held. A program that is found but cannot run gives exit status 126,
+// job). Every signal passed on and every end reaches it and all it started.
+// Needs the ending signals held, and no other program of this one's running:
+// on POSIX every child of this program is taken for part of it. A program that is found but cannot run gives exit status 126,
 // or 127 where it cannot be found at all on POSIX; on Windows, where it cannot
 // be found or started, the call fails.
 bool start_program(const std::vector<std::string>& arguments, const scoped_handle& output,

@@ -1,5 +1,6 @@
 // Finding, starting, waiting for and ending programs, and holding the ending
 // signals meanwhile.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -11,8 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -26,10 +30,14 @@ constexpr std::size_t kLongestArgument = 32 * 4096;
 // Every signal whose default action ends the process and that another process
 // may send, apart from the real-time ones; not the program's own faults
 // (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS), which must end
-// it at once.
-constexpr int kEndingSignals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGHUP,    SIGPIPE,
-                                  SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                                  SIGIO,   SIGPWR,  SIGXCPU, SIGXFSZ,   SIGSTKFLT};
+// it at once, nor SIGPIPE, a failed write (survive_closed_pipes()).
+constexpr int kEndingSignals[] = {SIGINT,  SIGQUIT, SIGTERM,   SIGHUP,  SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,
+                                  SIGPWR,  SIGXCPU, SIGXFSZ,   SIGSTKFLT};
+
+// What SIGPIPE did before survive_closed_pipes(), for the programs started.
+struct sigaction g_inherited_sigpipe;
+bool g_sigpipe_changed = false;
 
 // While held, the ending signals are blocked rather than caught, and taken
 // with sigwaitinfo: no handler, so no race between a check and a wait.
@@ -86,8 +94,10 @@ bool is_program(const std::string& path) {
   int null_device = open("/dev/null", O_RDONLY);
   if (null_device < 0 || (null_device != STDIN_FILENO && dup2(null_device, STDIN_FILENO) < 0))
     _exit(127);
-  // The program gets the signal mask this one had, not the one holding signals.
+  // The program gets the signal mask this one had, not the one holding signals,
+  // and meets a reader that is gone as it would have without this one.
   sigprocmask(SIG_SETMASK, &g_saved_mask, nullptr);
+  if (g_sigpipe_changed) sigaction(SIGPIPE, &g_inherited_sigpipe, nullptr);
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -118,9 +128,8 @@ int wait_for_signal(const scoped_handle& signal_fd, const sigset_t& set, int64_t
 }  // namespace
 
 struct program {
-  pid_t pid = -1;  // and its process group's id
-  bool leader_ended = false;
-  bool ended = false;  // the whole group; it is then never signalled again
+  pid_t pid = -1;
+  bool ended = false;  // with all it started; nothing is then signalled again
   int status = 0;
   int signals_passed_on = 0;
   // The held signals and SIGCHLD, which wake the waiting.
@@ -130,35 +139,96 @@ struct program {
 
 namespace {
 
-void signal_group(program& started, int signal) {
-  if (!started.ended) kill(-started.pid, signal);
+// The parent and process group of process `pid`, from /proc/PID/stat; false
+// where it is gone.
+bool parent_and_group(const char* pid, pid_t* parent, pid_t* group) {
+  const std::string path = std::string("/proc/") + pid + "/stat";
+  scoped_handle file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  char stat[512];
+  ssize_t length = file.valid() ? read(static_cast<int>(file.get()), stat, sizeof stat - 1) : -1;
+  if (length <= 0) return false;
+  stat[length] = '\0';
+  // The command's name, in parentheses, may hold anything, ")" too.
+  const char* after_name = std::strrchr(stat, ')');
+  int parsed_parent = 0, parsed_group = 0;
+  if (!after_name || std::sscanf(after_name, ") %*c %d %d", &parsed_parent, &parsed_group) != 2)
+    return false;
+  *parent = parsed_parent;
+  *group = parsed_group;
+  return true;
+}
+
+struct process {
+  pid_t pid, parent, group;
+};
+
+// Every process below this one, with its process group, as /proc shows them
+// now; false where /proc cannot be read.
+bool descendants(std::vector<process>* found) {
+  std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+  if (!proc) return false;
+  std::vector<process> all;
+  while (const dirent* entry = readdir(proc.get())) {
+    process p{std::atoi(entry->d_name), 0, 0};
+    if (p.pid > 0 && parent_and_group(entry->d_name, &p.parent, &p.group)) all.push_back(p);
+  }
+  found->clear();
+  std::vector<pid_t> parents = {getpid()};
+  for (std::size_t next = 0; next < parents.size(); ++next)
+    for (const process& p : all)
+      if (p.parent == parents[next]) {
+        found->push_back(p);
+        parents.push_back(p.pid);
+      }
+  return true;
+}
+
+// Sends `signal` to everything the program started, wherever it went: this
+// program is their subreaper, so a process that left the program's group or
+// session (setsid, a shell's job control) is still below it. Each one's whole
+// group is signalled, so that a process forked meanwhile is not missed.
+void signal_all(program& started, int signal) {
+  if (started.ended) return;
+  std::vector<process> below;
+  if (!descendants(&below)) {
+    kill(-started.pid, signal);  // without /proc, at least the program's own group
+    return;
+  }
+  const pid_t own_group = getpgrp();
+  std::vector<pid_t> groups;
+  for (const process& p : below) {
+    if (p.group == own_group) {
+      kill(p.pid, signal);
+    } else if (std::find(groups.begin(), groups.end(), p.group) == groups.end()) {
+      groups.push_back(p.group);
+      kill(-p.group, signal);
+    }
+  }
 }
 
 // Reaps every child that has ended: the program, and what it started and left
-// behind, which this program adopts as their subreaper. True once no process of
-// the program's group is left.
+// behind, which this program adopts as their subreaper. True once no child is
+// left: as the subreaper, this program then has nothing below it at all.
 bool reap(program& started) {
   for (;;) {
     int wait_status = 0;
     pid_t ended = waitpid(-1, &wait_status, WNOHANG);
-    if (ended <= 0) break;
-    if (ended == started.pid) {
-      started.leader_ended = true;
-      started.status = exit_status_of(wait_status);
-    }
+    if (ended == started.pid) started.status = exit_status_of(wait_status);
+    if (ended > 0) continue;
+    started.ended = ended < 0 && errno == ECHILD;
+    return started.ended;
   }
-  if (!started.leader_ended) return false;
-  started.ended = kill(-started.pid, 0) != 0 && errno == ESRCH;
-  return started.ended;
 }
 
 }  // namespace
 
 void program_deleter::operator()(program* started) const {
-  signal_group(*started, SIGKILL);
-  if (!started->ended)
-    while (waitpid(-started->pid, nullptr, 0) > 0 || errno == EINTR) {
-    }
+  // What a killed process had started comes to this one, and is killed in the
+  // next round.
+  while (!started->ended) {
+    signal_all(*started, SIGKILL);
+    if (waitpid(-1, nullptr, 0) < 0 && errno == ECHILD) started->ended = true;
+  }
   delete started;
 }
 
@@ -190,6 +260,12 @@ bool arguments_fit(const std::vector<std::string>& arguments) {
     total += std::strlen(*variable) + 1 + sizeof(char*);
   long limit = sysconf(_SC_ARG_MAX);
   return limit <= 0 || total <= static_cast<std::size_t>(limit);
+}
+
+void survive_closed_pipes() {
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  g_sigpipe_changed = sigaction(SIGPIPE, &ignore, &g_inherited_sigpipe) == 0;
 }
 
 void hold_ending_signals() {
@@ -233,6 +309,8 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
   // What the program starts and leaves behind becomes this one's to wait for,
   // not init's, so that its end can be told.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  // The one before is ended first: ending it ends every child of this program.
+  started->reset();
   // Closed by the program's start: by then its group exists, and a signal
   // sent to the group cannot miss it.
   int started_pipe[2];
@@ -270,22 +348,21 @@ bool wait_for_program(program& started, int64_t timeout_ms, int* status) {
     }
     int64_t left_ms = until_ms - monotonic_milliseconds();
     if (left_ms <= 0) return false;
-    // A member of the group that is no child of this one ends without a
-    // SIGCHLD here: once the program itself has ended, look more often.
-    int64_t look_ms = started.leader_ended ? 100 : 1000;
     // One held while nobody waited (taken by ending_signal_held()) goes on too.
     if (g_held_signal != 0 && started.signals_passed_on == 0) {
-      signal_group(started, g_held_signal);
+      signal_all(started, g_held_signal);
       started.signals_passed_on = 1;
     }
-    int signal = wait_for_signal(started.signal_fd, started.wake, std::min(left_ms, look_ms));
+    // Every child that ends sends SIGCHLD; the last one left ends last. The
+    // timeout only guards against a signal missed.
+    int signal = wait_for_signal(started.signal_fd, started.wake, std::min<int64_t>(left_ms, 1000));
     if (signal <= 0 || signal == SIGCHLD) continue;
     note_held(signal);
     // A second signal says the operator will not wait for the program to tidy up.
-    signal_group(started, ++started.signals_passed_on == 1 ? signal : SIGKILL);
+    signal_all(started, ++started.signals_passed_on == 1 ? signal : SIGKILL);
   }
 }
 
-void end_program_politely(program& started) { signal_group(started, SIGTERM); }
+void end_program_politely(program& started) { signal_all(started, SIGTERM); }
 
-void end_program_by_force(program& started) { signal_group(started, SIGKILL); }
+void end_program_by_force(program& started) { signal_all(started, SIGKILL); }

@@ -20,6 +20,7 @@ backup_settings g_settings;
 int main() {
   // Before anything opens a file that could become standard output.
   open_standard_streams();
+  survive_closed_pipes();
   connect_console_streams();
   console con{std::cin,
               std::cout,
