@@ -31,8 +31,10 @@ has_line() { [ "$(grep -cE "$2" "$1" 2> /dev/null)" -ge "${3:-1}" ]; }
 # replaces itself with the command, so that the command's process is the one
 # started.
 use_fast_clock() {
+  # Without its shared memory, which another account cannot use and which
+  # would take a closed standard descriptor's number.
   fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
-              "FAKETIME=+0 x${1:-86400}")
+              "FAKETIME=+0 x${1:-86400}" FAKETIME_DISABLE_SHM=1)
 }
 
 # own_descriptors_only COMMAND... &: runs COMMAND in the background with no
