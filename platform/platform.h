@@ -286,4 +286,27 @@ bool put_in_place(temp_file* file, const std::string& target, os_error* error);
 // releases it.
 void discard_temp_file(temp_file* file);
 
+// A file that the program started next reads by `name` and that no other
+// account can read: on Linux a file in memory that it inherits ("/dev/fd/N"),
+// which never reaches a disk; on Windows a file in the account's temporary
+// folder, readable by this account, SYSTEM and the Administrators only.
+struct handed_file {
+  std::string name;
+  scoped_handle handle;
+};
+
+// Creates a handed file holding `content`. On Windows the handed files that a
+// run of this program left when it was killed are removed first.
+bool create_handed_file(const std::string& content, handed_file* file, os_error* error);
+
+// Removes a handed file: nothing of it is left.
+void remove_handed_file(handed_file* file);
+
+// A file without a name, this program's alone, for a started program's output
+// (start_program's `output`) that this program reads back; gone with its handle.
+bool create_scratch_file(scoped_handle* file, os_error* error);
+
+// Up to `most` bytes from the start of a scratch file.
+std::string read_scratch_file(const scoped_handle& file, std::size_t most);
+
 #endif  // AUTODUMP_PLATFORM_PLATFORM_H_

@@ -1,6 +1,7 @@
 // A temporary file: claimed, put in place or discarded.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,4 +105,36 @@ void discard_temp_file(temp_file* file) {
   // Only what is still this claim: never another's file put at its name.
   if (same_file(static_cast<int>(file->handle.get()), file->path)) unlink(file->path.c_str());
   file->handle.reset();
+}
+
+bool create_handed_file(const std::string& content, handed_file* file, os_error* error) {
+  // Not closed on exec: the program started next inherits it, and opens it by
+  // its name under /dev/fd, which gives a reader of its own from the start.
+  scoped_handle memory(memfd_create("autodump-handed", 0));
+  const int fd = static_cast<int>(memory.get());
+  if (!memory.valid()) return failed(error, "", errno);
+  // The client tools ignore an option file that others may write.
+  if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) return failed(error, "", errno);
+  for (std::size_t written = 0; written < content.size();) {
+    ssize_t step = write(fd, content.data() + written, content.size() - written);
+    if (step < 0 && errno != EINTR) return failed(error, "", errno);
+    if (step > 0) written += static_cast<std::size_t>(step);
+  }
+  file->name = "/dev/fd/" + std::to_string(fd);
+  file->handle = std::move(memory);
+  return true;
+}
+
+void remove_handed_file(handed_file* file) { file->handle.reset(); }
+
+bool create_scratch_file(scoped_handle* file, os_error* error) {
+  file->reset(memfd_create("autodump-scratch", MFD_CLOEXEC));
+  return file->valid() || failed(error, "", errno);
+}
+
+std::string read_scratch_file(const scoped_handle& file, std::size_t most) {
+  std::string text(most, '\0');
+  ssize_t length = pread(static_cast<int>(file.get()), text.data(), most, 0);
+  text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return text;
 }

@@ -5,6 +5,8 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -247,4 +249,98 @@ bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
 void discard_temp_file(temp_file* file) {
   delete_on_close(raw(file->handle));
   file->handle.reset();
+}
+
+namespace {
+
+// The folder of this account's temporary files, with its separator.
+std::wstring temporary_folder() {
+  wchar_t folder[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  return length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : L".\\";
+}
+
+// Handed files are named "autodump-<process id>-<count>.cnf".
+constexpr wchar_t kHandedPrefix[] = L"autodump-";
+
+// Removes the handed files of runs of this program that no longer run: one
+// that was killed could not remove its own.
+void remove_handed_leftovers(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + kHandedPrefix + L"*.cnf").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    DWORD id = std::wcstoul(found.cFileName + std::wcslen(kHandedPrefix), nullptr, 10);
+    scoped_handle process = owned(OpenProcess(SYNCHRONIZE, FALSE, id));
+    bool running = process.valid() && WaitForSingleObject(raw(process), 0) == WAIT_TIMEOUT;
+    if (id != 0 && id != GetCurrentProcessId() && !running)
+      DeleteFileW((folder + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+bool create_handed_file(const std::string& content, handed_file* file, os_error* error) {
+  static int count = 0;
+  const std::wstring folder = temporary_folder();
+  if (count == 0) remove_handed_leftovers(folder);
+  const std::wstring path = folder + kHandedPrefix + std::to_wstring(GetCurrentProcessId()) +
+                            L"-" + std::to_wstring(++count) + L".cnf";
+  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  scoped_handle created = owned(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0,
+                  private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
+  DWORD code = GetLastError();
+  LocalFree(private_file.lpSecurityDescriptor);
+  const std::string name = from_wide(path.data(), path.size());
+  if (!created.valid()) return failed(error, name, code);
+  DWORD written = 0;
+  // Closed before the program starts: the client tools open it without
+  // sharing its deletion.
+  bool complete =
+      WriteFile(raw(created), content.data(), static_cast<DWORD>(content.size()), &written,
+                nullptr) &&
+      written == content.size();
+  code = GetLastError();
+  created.reset();
+  if (!complete) {
+    DeleteFileW(path.c_str());
+    return failed(error, name, code);
+  }
+  file->name = name;
+  return true;
+}
+
+void remove_handed_file(handed_file* file) {
+  if (!file->name.empty()) DeleteFileW(to_wide_path(file->name).c_str());
+  file->name.clear();
+}
+
+bool create_scratch_file(scoped_handle* file, os_error* error) {
+  static int count = 0;
+  const std::wstring path = temporary_folder() + L"autodump-scratch-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(++count) + L".tmp";
+  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  // Gone when the last handle goes, even when this program is killed.
+  file->reset(reinterpret_cast<std::intptr_t>(
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
+  DWORD code = GetLastError();
+  LocalFree(private_file.lpSecurityDescriptor);
+  return file->valid() || failed(error, from_wide(path.data(), path.size()), code);
+}
+
+std::string read_scratch_file(const scoped_handle& file, std::size_t most) {
+  std::string text(most, '\0');
+  OVERLAPPED from_start = {};
+  DWORD length = 0;
+  if (!ReadFile(raw(file), text.data(), static_cast<DWORD>(most), &length, &from_start))
+    length = 0;
+  text.resize(length);
+  return text;
 }
