@@ -26,6 +26,11 @@ struct dump_env {
       take_over_permissions;
   std::function<bool(temp_file* file, const std::string& target, os_error* error)> put_in_place;
   std::function<void(temp_file* file)> discard_temp_file;
+  std::function<bool(const std::string& content, handed_file* file, os_error* error)>
+      create_handed_file;
+  std::function<void(handed_file* file)> remove_handed_file;
+  std::function<bool(scoped_handle* file, os_error* error)> create_scratch_file;
+  std::function<std::string(const scoped_handle& file, std::size_t most)> read_scratch_file;
   std::function<bool(const std::string& path, std::string* target, os_error* error)> resolve_links;
   std::function<bool(const std::string& path, scoped_handle* device, os_error* error)> open_device;
   std::function<bool(const std::string& path, std::string* name)> name_is_reserved;

@@ -51,7 +51,7 @@ tool_result run_telling(const dump_env& env, const dump_command& command,
   auto each_second = [&] {
     if (on_progress) on_progress(env.now_ms() - started_ms, written());
   };
-  return run_tool(env, command.arguments, output, deadline_ms, each_second);
+  return run_tool(env, command, output, deadline_ms, each_second);
 }
 
 dump_result claim_and_dump(const dump_env& env, const dump_command& command,

@@ -115,12 +115,12 @@ backup_env system_backup_env() {
                         on_waiting);
       },
       end_by_signal,
-      dump_tool_to_start(find_program)};
+      {dump_tool_to_start(find_program)}};
 }
 
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
                      const std::vector<kept_line>& warnings) {
-  const dump_command command = build_dump_command(settings, env.dump_tool);
+  const dump_command command = build_dump_command(settings, env.tool);
   const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * kSecondMs;
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.

@@ -28,8 +28,8 @@ struct backup_env {
   // Ends the process as `signal` would have, once the backup it cut short
   // has been reported.
   std::function<void(int signal)> end_by_signal;
-  // The dump tool to start (see dump_tool_to_start()).
-  std::string dump_tool;
+  // The dump tool to start, and what it is.
+  dump_tool tool;
 };
 
 // The real clock, ticking steadily from now, and the real dump.

@@ -69,7 +69,7 @@ bool warn_before_backing_up(console& con, const backup_settings& settings,
     warn(con, shown,
          keep_line(con, text_id::warning_no_dump_tool, dump_tool_name,
                    text_id::warning_no_dump_tool_end));
-  const bool fits = arguments_fit(build_dump_command(settings, dump_tool).arguments);
+  const bool fits = arguments_fit(build_dump_command(settings, {dump_tool}).arguments);
   if (!fits) warn(con, shown, keep_line(con, text_id::warning_too_long, dump_tool_name));
   return named && usable && tool_found && fits;
 }

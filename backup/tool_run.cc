@@ -11,11 +11,10 @@ constexpr int64_t kNever = INT64_MAX;
 
 }  // namespace
 
-tool_result run_tool(const dump_env& env, const std::vector<std::string>& arguments,
-                     const scoped_handle& output, int64_t deadline_ms,
-                     const std::function<void()>& each_second) {
-  if (env.ending_signal_held()) return {tool_end::interrupted};
-  if (!env.start_tool(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
+namespace {
+
+tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
+                          const std::function<void()>& each_second) {
   cadence tick{env.now_ms() + kSecondMs};
   bool overran = false;
   bool interrupted = false;
@@ -47,4 +46,24 @@ tool_result run_tool(const dump_env& env, const std::vector<std::string>& argume
     if (env.wait_for_tool(std::max<int64_t>(until_ms - now_ms, 0), &status))
       return {overran ? tool_end::overran : tool_end::exited, status};
   }
+}
+
+}  // namespace
+
+tool_result run_tool(const dump_env& env, const dump_command& command, const scoped_handle& output,
+                     int64_t deadline_ms, const std::function<void()>& each_second) {
+  if (env.ending_signal_held()) return {tool_end::interrupted};
+  std::vector<std::string> arguments = command.arguments;
+  handed_file options;
+  if (!command.option_file.empty()) {
+    if (!env.create_handed_file(command.option_file, &options, nullptr))
+      return {tool_end::exited, tool_not_started};
+    // Both families read this option only as the very first argument.
+    arguments.insert(arguments.begin() + 1, "--defaults-extra-file=" + options.name);
+  }
+  tool_result result{tool_end::exited, tool_not_started};
+  if (env.start_tool(arguments, output, nullptr))
+    result = wait_for_tool(env, deadline_ms, each_second);
+  if (!command.option_file.empty()) env.remove_handed_file(&options);
+  return result;
 }

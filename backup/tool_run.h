@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/dump_command.h"
 #include "backup/dump_env.h"
 
 // How long a tool asked to end (at its deadline, or by an ending signal passed
@@ -29,14 +30,14 @@ struct tool_result {
   int status = 0;  // exited: its exit status (tool_not_started where it never ran)
 };
 
-// Starts `arguments` with standard output into `output`, and waits until it
+// Starts `command` with standard output into `output`, and waits until it
 // and all it started have ended, calling `each_second` (where given) once a
-// second meanwhile. At `deadline_ms` it is asked to end, and ended by force
-// tool_grace_ms later; an ending signal held meanwhile is passed on to it, and
-// it is ended by force tool_grace_ms after that. Needs the ending signals
-// held.
-tool_result run_tool(const dump_env& env, const std::vector<std::string>& arguments,
-                     const scoped_handle& output, int64_t deadline_ms,
-                     const std::function<void()>& each_second);
+// second meanwhile. Its option file, where it has one, is a handed file named
+// first on its command line, and is gone once it has ended. At `deadline_ms`
+// it is asked to end, and ended by force tool_grace_ms later; an ending signal
+// held meanwhile is passed on to it, and it is ended by force tool_grace_ms
+// after that. Needs the ending signals held.
+tool_result run_tool(const dump_env& env, const dump_command& command, const scoped_handle& output,
+                     int64_t deadline_ms, const std::function<void()>& each_second);
 
 #endif  // AUTODUMP_BACKUP_TOOL_RUN_H_

@@ -32,8 +32,10 @@ int main() {
     keep_console_from_pausing();
     backup_env env = system_backup_env();
     std::vector<kept_line> warnings;
-    if (warn_before_backing_up(con, g_settings, env.dump_tool, &warnings))
-      check_connection(con, g_settings, env.dump_tool, system_dump_env(), &warnings);
+    if (warn_before_backing_up(con, g_settings, env.tool.path, &warnings)) {
+      env.tool.version = identify_tool(system_dump_env(), env.tool.path);
+      check_connection(con, g_settings, env.tool, system_dump_env(), &warnings);
+    }
     run_auto_backup(con, g_settings, env, warnings);
   });
   std::exit(status);
