@@ -136,9 +136,11 @@ $menu$prompt警告：保存目录没有以斜杠结尾，备份文件将保存�
 $no_tool"
 mkdir "$work/taken.sql"
 long=$(head -c 200000 /dev/zero | tr '\0' x)
-expect_start "a directory at the dump file's place, a password too long to pass" \
-  "1 h u $long d $work/ taken 2
-" "$menu$prompt$settings_prompts$(summary h u d "$work/" taken)
+# The password goes into an option file, whatever its length; a server
+# address goes on the command line.
+expect_start "a directory at the dump file's place, a server address too long to pass" \
+  "1 $long u p d $work/ taken 2
+" "$menu$prompt$settings_prompts$(summary "$long" u d "$work/" taken)
 $menu$prompt警告：备份文件的位置已有一个目录：$work/taken.sql
 $no_tool
 警告：设置的内容太长，无法启动mysqldump"

@@ -35,12 +35,12 @@ stand_in() {
 
 # start LOG DIR NAME [COMMAND PREFIX...]: autodump in the background with the
 # stand-in first on PATH, answers to back up daily into DIR/NAME.sql, on the
-# fast clock; its id is $app_pid.
+# fast clock, its standard error into LOG.err; its id is $app_pid.
 start() {
   local log=$1 dir=$2 name=$3
   shift 3
   printf '%s\n' 1 127.0.0.1 dumper secret shop "$dir/" "$name" 2 > "$work/answers.$name"
-  PATH="$work/tool:$PATH" "$@" "${fast_clock[@]}" "$autodump" < "$work/answers.$name" > "$log" 2>&1 &
+  PATH="$work/tool:$PATH" "$@" "${fast_clock[@]}" "$autodump" < "$work/answers.$name" > "$log" 2> "$log.err" &
   app_pid=$!
   started+=("$app_pid")
 }
@@ -158,8 +158,89 @@ dead_log_reader() {
   wait "$pipeline" 2> /dev/null
 }
 
+# family_stand_in FAMILY VERSION ANSWER: a mysqldump that answers --version
+# with ANSWER and takes exactly the options that FAMILY's tool of VERSION
+# takes, saying on standard error what that tool would say of the others
+# (MySQL's against a server without histograms, with GTIDs, and an account
+# without the PROCESS privilege). Each call's arguments go to "$work/calls".
+family_stand_in() {
+  stand_in "family=$1 version=$2
+calls='$work/calls'
+at_least() {
+  [ \"\$(printf '%s\n' \"\$1\" \"\$version\" | sort -t. -k1,1n -k2,2n -k3,3n | head -1)\" = \"\$1\" ]
+}
+mysql_from() { [ \$family = mysql ] && at_least \"\$1\"; }
+printf '%s\n' \"\$*\" >> \"\$calls\"
+if [ \"\$*\" = '--no-defaults --version' ]; then echo '$3'; exit 0; fi
+case \$1 in
+  --defaults-extra-file=*) grep -q '^password=\"' \"\${1#*=}\" || exit 9; shift ;;
+esac
+tablespaces=1 gtids=1 statistics=1 names=
+for argument; do
+  [ -n \"\$names\" ] && continue
+  known=1
+  case \$argument in
+    --) names=1 ;;
+    -h*|-u*|--no-data|--skip-lock-tables|--skip-lock-all-tables|--skip-flush-logs|--skip-flush-privileges) ;;
+    -p*) [ \$family = mysql ] && echo 'mysqldump: [Warning] Using a password on the command line interface can be insecure.' >&2 ;;
+    --no-tablespaces) tablespaces= ;;
+    --master-data=*|--dump-slave=*|--skip-delete-master-logs)
+      mysql_from 8.0.26 && echo \"WARNING: \${argument%%=*} is deprecated and will be removed in a future version.\" >&2 ;;
+    --set-gtid-purged=OFF) mysql_from 5.6.9 && gtids= || known= ;;
+    --column-statistics=0) mysql_from 8.0.2 && statistics= || known= ;;
+    --source-data=*|--dump-replica=*|--skip-delete-source-logs) mysql_from 8.0.26 || known= ;;
+    -*) known= ;;
+  esac
+  [ -n \"\$known\" ] && continue
+  case \$argument in
+    *=*) echo \"mysqldump: unknown variable '\${argument#--}'\" >&2; exit 7 ;;
+    *) echo \"mysqldump: unknown option '\$argument'\" >&2; exit 2 ;;
+  esac
+done
+if [ \$family = mysql ]; then
+  [ -n \"\$statistics\" ] && mysql_from 8.0.2 && { echo \"mysqldump: Couldn't execute 'SELECT COLUMN_NAME FROM information_schema.COLUMN_STATISTICS': Unknown table 'COLUMN_STATISTICS' in information_schema (1109)\" >&2; exit 2; }
+  [ -n \"\$gtids\" ] && echo 'Warning: A partial dump from a server that has GTIDs will by default include the GTIDs of all transactions.' >&2
+  [ -n \"\$tablespaces\" ] && { mysql_from 8.0.21 || { at_least 5.7.31 && ! at_least 5.8.0; }; } &&
+    echo \"mysqldump: Error: 'Access denied; you need (at least one of) the PROCESS privilege(s) for this operation' when trying to dump tablespaces\" >&2
+fi
+printf -- '-- dump\nCREATE TABLE \`t\` (\n  id int\n);\n-- Dump completed\n'"
+}
+
+# Each family and version of the tool operators have: the check and the dump
+# pass with options it takes, and nothing is said on standard error. The first
+# two seconds run on the real clock, so that the check can succeed.
+tool_families() {
+  # A day in twenty seconds: a loaded machine may take a few to start a tool.
+  use_fast_clock 4320
+  local family version answer
+  while IFS='|' read -r family version answer; do
+    family_stand_in "$family" "$version" "$answer"
+    rm -f "$work/calls"
+    mkdir -p "$work/bak"
+    start "$work/$version.log" "$work/bak" "$version" env FAKETIME_START_AFTER_SECONDS=2
+    wait_for 60 has_line "$work/$version.log" '^备份(完毕|失败)' || fail "$version: no backup reported"
+    stop
+    grep -E '^(警告|备份失败)' "$work/$version.log" && fail "$family $version: a warning or a failure"
+    [ -s "$work/$version.log.err" ] && fail "$family $version said: $(cat "$work/$version.log.err")"
+    has_line "$work/calls" '^--no-defaults --version$' || fail "$version: not asked its version"
+    [ "$(grep -vc -e '^--defaults-extra-file=' -e '^--no-defaults --version$' "$work/calls")" = 0 ] ||
+      fail "$version: a run without the option file first: $(cat "$work/calls")"
+    grep -q secret "$work/calls" && fail "$version: the password on a command line"
+  done <<'VERSIONS'
+mysql|5.7.44|mysqldump  Ver 10.13 Distrib 5.7.44, for Linux (x86_64)
+mysql|8.0.25|mysqldump  Ver 8.0.25 for Linux on x86_64 (MySQL Community Server - GPL)
+mysql|8.0.36|mysqldump  Ver 8.0.36 for Linux on x86_64 (MySQL Community Server - GPL)
+mysql|8.4.3|mysqldump  Ver 8.4.3 for Linux on x86_64 (MySQL Community Server - GPL)
+mysql|9.1.0|mysqldump  Ver 9.1.0 for Linux on x86_64 (MySQL Community Server - GPL)
+mariadb|10.3.39|mysqldump  Ver 10.17 Distrib 10.3.39-MariaDB, for debian-linux-gnu (x86_64)
+mariadb|10.11.6|mysqldump  Ver 10.19 Distrib 10.11.6-MariaDB, for debian-linux-gnu (x86_64)
+mariadb|11.4.2|mariadb-dump from 11.4.2-MariaDB, client 10.19 for debian-linux-gnu (x86_64)
+mariadb|11.8.2|mariadb-dump from 11.8.2-MariaDB, client 10.19 for debian-linux-gnu (x86_64)
+VERSIONS
+}
+
 case $scenario in
-  tool_descendants | foreign_dump_file | dead_log_reader) "$scenario" ;;
+  tool_descendants | foreign_dump_file | dead_log_reader | tool_families) "$scenario" ;;
   *) echo "no such scenario: $scenario"; exit 2 ;;
 esac
 echo "$scenario: $failures failed"

@@ -75,8 +75,14 @@ password="$(gbk '謀')\"p\\\"a\\\\\"s%PATH%!x!^"
 database='-d"b\'
 name="b&%PATH%^!(x)$(gbk '备份')"
 bak="$(winepath -w "$work/bak")\\"
-printf -- '-h%s\0-u%s\0-p%s\0--\0%s\0' "$host" "$user" "$password" "$database" > "$work/expected"
-WINEPATH=$tools_path run_autodump hostile 1 "$host" "$user" "$password" "$database" "$bak" "$name" 2
+# The password reaches the tool only through the option file, escaped as the
+# client tools' option files read it back.
+quoted=${password//\\/\\\\}
+quoted=${quoted//\"/\\\"}
+printf -- '--defaults-extra-file:[client]\npassword="%s"\n\0-h%s\0-u%s\0--\0%s\0' \
+  "$quoted" "$host" "$user" "$database" > "$work/expected"
+FAKE_DUMP_OPTION_PATHS=$work/hostile.options WINEPATH=$tools_path \
+  run_autodump hostile 1 "$host" "$user" "$password" "$database" "$bak" "$name" 2
 
 for run in failing crashing all_ones missing interrupt overran; do
   echo "good dump" > "$work/bak/$run.sql"
@@ -210,11 +216,16 @@ stop english
 if wait_for 120 log_has hostile '^备份' 2; then
   log_lines hostile | grep -q '^备份失败' && fail "two days: $(reports hostile)"
   cmp -s "$work/bak/$name.sql" "$work/expected" ||
-    fail "the tool did not get the typed values: $(od -c "$work/bak/$name.sql" | head)"
+    fail "the tool did not get the typed values: $(od -c "$work/bak/$name.sql" | head -20; od -c "$work/expected" | head -20)"
 else
   fail "two days: not two backups: $(reports hostile)"
 fi
 stop hostile
+# The option file exists only while the tool runs.
+[ -s "$work/hostile.options" ] || fail "option file: the tool never got one"
+while read -r path; do
+  [ ! -e "$(winepath -u "$path")" ] || fail "option file: left after its run: $path"
+done < "$work/hostile.options"
 
 # --- a dump still running when the next is due is ended -----------------------
 
@@ -230,6 +241,23 @@ fi
 # Ctrl-C, so that the second dump, stuck as well, is tidied up.
 kill -INT $(autodump_pids overran) 2> /dev/null
 for _ in $(seq 100); do [ -z "$(autodump_pids overran)" ] && break; sleep 0.1; done
+
+# --- a run killed mid-dump leaves its option file to the next start ----------
+
+FAKE_DUMP_SLEEP=100000000 FAKE_DUMP_OPTION_PATHS=$work/killed.options WINEPATH=$tools_path \
+  run_autodump killed 1 127.0.0.1 root secret shop "$bak" killed 2
+if wait_for 120 test -s "$work/bak/killed.sql.part"; then
+  kill -KILL $(autodump_pids killed)
+  leftover=$(winepath -u "$(tail -1 "$work/killed.options")")
+  WINEPATH=$tools_path run_autodump after_kill 1 127.0.0.1 root secret shop "$bak" after_kill 2
+  wait_for 120 log_has after_kill '^现在秒' || fail "after a kill: no count"
+  [ ! -e "$leftover" ] || fail "after a kill: the next start did not remove $leftover"
+  stop after_kill
+else
+  fail "killed: the dump never started: $(reports killed)"
+fi
+pgrep -f '^mysqldump ' | xargs -r kill -KILL
+rm -f "$work/bak/killed.sql.part"
 
 left=$(ls "$work/bak" | grep '\.part$')
 [ -z "$left" ] || fail "temporary files are left: $left"
