@@ -6,14 +6,20 @@
 
 #include <cstdint>
 
+// A cadence whose first tick has not come yet.
+constexpr int64_t cadence_not_started = INT64_MIN;
+
 struct cadence {
-  int64_t deadline_ms;  // when the last tick was due, on a monotonic clock
+  // When the last tick was due, on a monotonic clock.
+  int64_t deadline_ms = cadence_not_started;
 };
 
 // Moves the cadence on to the next tick and returns how long it is until then,
-// given the time now. More than a tick behind (after a dump, a suspended
-// machine, a stopped process) or a clock that went back, the cadence starts
-// again from now: one second of sleep, never a burst of catch-up ticks.
+// given the time now. A cadence not started yet starts now: its first tick is
+// the one just done, however long what came before it took. More than a tick
+// behind (after a dump, a suspended machine, a stopped process) or a clock
+// that went back, the cadence starts again from now: one second of sleep,
+// never a burst of catch-up ticks.
 int64_t advance_cadence(cadence* c, int64_t now_ms);
 
 #endif  // AUTODUMP_BACKUP_CADENCE_H_
