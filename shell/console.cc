@@ -25,6 +25,8 @@ line_level level_of(text_id first) {
     case text_id::backup_busy:
     case text_id::backup_overran:
     case text_id::backup_interrupted:
+    case text_id::input_ended:
+    case text_id::input_too_long:
       return line_level::error;
     case text_id::backup_waiting_for_holder:
     case text_id::rights_not_kept:

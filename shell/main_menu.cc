@@ -40,9 +40,11 @@ int run_main_menu(console& con, backup_settings& settings,
     print_line(con, text_id::menu_prompt);
     int32_t choice = 0;
     read_status status = read_int(con, &choice);
+    // Answers that end before the automatic backup leave nothing running:
+    // a failure, for a service manager to see.
     if (status == read_status::end_of_input || status == read_status::too_long) {
       print_line(con, input_end_text(status));
-      return 0;
+      return 1;
     }
     if (status == read_status::not_a_number) continue;
     read_status answered = read_status::ok;
