@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -225,6 +226,19 @@ TEST_F(DumpJobOnPosix, AGoneReaderEndsNeitherTheProgramNorTheToolsWay) {
         std::exit(ignored & (1ULL << (SIGPIPE - 1)) ? 4 : 0);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(DumpJobOnPosix, OnlyARegularDumpFileHasAnAgeForTheSchedule) {
+  int64_t age_ms = -1;
+  EXPECT_FALSE(modified_ago(dump_file_, &age_ms)) << "nothing there";
+  keep_good_dump();
+  fs::last_write_time(dump_file_, fs::file_time_type::clock::now() - std::chrono::hours(5));
+  fs::create_symlink(dump_file_, dir_ / "link.sql");
+  ASSERT_TRUE(modified_ago((dir_ / "link.sql").string(), &age_ms));
+  EXPECT_NEAR(age_ms, 5 * 3'600'000, 60'000) << "the file the link names";
+  ASSERT_EQ(mkfifo((dir_ / "pipe.sql").c_str(), 0600), 0);
+  EXPECT_FALSE(modified_ago((dir_ / "pipe.sql").string(), &age_ms));
+  EXPECT_FALSE(modified_ago(dir_.string(), &age_ms));
 }
 
 TEST_F(DumpJobOnPosix, AnEndingSignalEndsTheProgramAfterTidyingUp) {

@@ -97,7 +97,7 @@ int64_t next_due(int64_t due_ms, int64_t interval_ms, int64_t now_ms) {
 }  // namespace
 
 backup_env system_backup_env() {
-  cadence steady{monotonic_milliseconds()};
+  cadence steady;
   return {
       monotonic_milliseconds,
       [](int64_t at_ms) {
@@ -115,6 +115,7 @@ backup_env system_backup_env() {
                         on_waiting);
       },
       end_by_signal,
+      modified_ago,
       {dump_tool_to_start(find_program)}};
 }
 
@@ -125,6 +126,11 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
   int64_t due_ms = now_ms + (int64_t{settings.countdown_seconds} - 1) * kSecondMs;
+  // A restart keeps the schedule: one interval after the last dump, or at once
+  // where that has passed; never later than a start without a dump.
+  int64_t age_ms = 0;
+  if (env.dump_file_age(dump_file_path(settings), &age_ms) && age_ms >= 0)
+    due_ms = std::clamp(now_ms + interval_ms - age_ms, now_ms, due_ms);
   // A due time already past (a dump that overran it) means the next tick.
   auto print_next_time = [&] {
     print_line(con, text_id::next_backup_at, env.local_time_at(std::max(due_ms, env.now_ms())));

@@ -28,6 +28,9 @@ struct backup_env {
   // Ends the process as `signal` would have, once the backup it cut short
   // has been reported.
   std::function<void(int signal)> end_by_signal;
+  // How long ago the dump file at a path was last written (modified_ago());
+  // false where there is none.
+  std::function<bool(const std::string& path, int64_t* age_ms)> dump_file_age;
   // The dump tool to start, and what it is.
   dump_tool tool;
 };
@@ -47,7 +50,10 @@ constexpr int32_t clear_screen_every_ticks = 2000;
 // backup's report; a log or a journal gets every line once. A signal that
 // cuts a backup short ends the program once that is said.
 // The first backup is due settings.countdown_seconds - 1 seconds after the
-// first tick, each later one an interval after the one before, however long a
+// first tick, or earlier where the dump file was last written less than that
+// before: an interval after it was, or at the first tick where that has
+// passed (a dump file from the future counts as none). Each later one is due an
+// interval after the one before, however long a
 // dump takes; a dump still running when the next falls due is ended. After a
 // stall past due times (a sleeping machine), one backup runs at once, then the
 // next due time that lies ahead. Never reads the console's input. Returns only

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -49,7 +50,12 @@ class Scheduler : public ::testing::Test {
                      return result;
                    },
                    [](int signal) { throw ended_by{signal}; },
-                   "mysqldump"};
+                   [&](const std::string& path, int64_t* age_ms) {
+                     EXPECT_EQ(path, "/bak/shop.sql");
+                     if (dump_age_ms_) *age_ms = *dump_age_ms_;
+                     return dump_age_ms_.has_value();
+                   },
+                   {"mysqldump"}};
     try {
       run_auto_backup(con_, settings_, env, warnings_);
     } catch (const stop_ticking&) {
@@ -77,6 +83,8 @@ class Scheduler : public ::testing::Test {
   int64_t dump_ms_ = 0;
   std::vector<dump_result> results_;
   std::vector<kept_line> warnings_;
+  // How long ago the dump file was written; none where not set.
+  std::optional<int64_t> dump_age_ms_;
   int ended_by_ = 0;
   struct dump_call {
     int64_t at_ms, deadline_ms;
@@ -88,6 +96,32 @@ TEST_F(Scheduler, FirstTickShowsTheCountBeforeAnySleep) {
   run(1);
   EXPECT_EQ(out_.str(), "下次备份时间：@91399\n现在秒：86399\n");
   EXPECT_EQ(in_.peek(), '3') << "the scheduler must not read the console";
+}
+
+TEST_F(Scheduler, ARestartKeepsTheScheduleOfTheLastDump) {
+  // Written an hour ago: due an interval after it was, 23 hours from now.
+  dump_age_ms_ = 3'600'000;
+  run(1);
+  EXPECT_EQ(out_.str(), "下次备份时间：@87800\n现在秒：82800\n");
+
+  // Written longer ago than the interval (a backup missed while the program
+  // was down): at once, at the first tick.
+  out_.str("");
+  dump_age_ms_ = 2 * 86'400'000;
+  run(1);
+  EXPECT_EQ(output_lines()[1], "现在秒：0");
+  EXPECT_EQ(dumps_.size(), 1u);
+}
+
+TEST_F(Scheduler, WithoutADumpOrWithOneFromTheFutureTheCountIsAFullInterval) {
+  for (std::optional<int64_t> age : {std::optional<int64_t>(), std::optional<int64_t>(-5000)}) {
+    out_.str("");
+    now_ms_ = start_ms_;
+    settings_.countdown_seconds = 86400;
+    dump_age_ms_ = age;
+    run(1);
+    EXPECT_EQ(out_.str(), "下次备份时间：@91399\n现在秒：86399\n");
+  }
 }
 
 TEST_F(Scheduler, CountsDownToZeroDumpsAndStartsAgain) {

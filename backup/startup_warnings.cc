@@ -30,9 +30,11 @@ void warn_of_dump_file(console& con, const std::string& dump_file, std::vector<k
     return;
   }
   std::string folder = directory_part(target);
-  if (!directory_accepts_files(folder))
+  os_error refused_files;
+  if (!directory_accepts_files(folder, &refused_files))
     warn(con, shown,
-         keep_line(con, text_id::warning_directory_unusable, folder.empty() ? "./" : folder));
+         keep_line(con, text_id::warning_directory_unusable,
+                   (folder.empty() ? "./" : folder) + ": " + refused_files.reason));
 }
 
 // A value the system cannot take (a NUL byte from a file of answers) would

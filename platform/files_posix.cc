@@ -36,10 +36,25 @@ void open_standard_streams() {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) < 0) _exit(127);
 }
 
-bool directory_accepts_files(const std::string& directory) {
+bool directory_accepts_files(const std::string& directory, os_error* error) {
   std::string name = directory.empty() ? "." : directory;
-  return name.find('\0') == std::string::npos && is_directory(name) &&
-         access(name.c_str(), W_OK | X_OK) == 0;
+  struct stat st;
+  if (name.find('\0') != std::string::npos) return failed(error, directory, EINVAL);
+  if (stat(name.c_str(), &st) != 0) return failed(error, directory, errno);
+  if (!S_ISDIR(st.st_mode)) return failed(error, directory, ENOTDIR);
+  return access(name.c_str(), W_OK | X_OK) == 0 || failed(error, directory, errno);
+}
+
+bool modified_ago(const std::string& path, int64_t* age_ms) {
+  std::string target;
+  struct stat st;
+  timespec now;
+  if (!resolve_links(path, &target, nullptr) || lstat(target.c_str(), &st) != 0 ||
+      !S_ISREG(st.st_mode) || clock_gettime(CLOCK_REALTIME, &now) != 0)
+    return false;
+  *age_ms = (int64_t{now.tv_sec} - st.st_mtim.tv_sec) * 1000 +
+            (now.tv_nsec - st.st_mtim.tv_nsec) / 1'000'000;
+  return true;
 }
 
 bool is_directory(const std::string& path) {

@@ -106,16 +106,38 @@ void open_standard_streams() {
   }
 }
 
-bool directory_accepts_files(const std::string& directory) {
+bool directory_accepts_files(const std::string& directory, os_error* error) {
   std::string name = directory.empty() ? "." : directory;
-  if (!is_directory(name)) return false;
+  std::wstring wide;
+  if (!to_wide_path(name, &wide)) return failed(error, directory, ERROR_INVALID_NAME);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return failed(error, directory, GetLastError());
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return failed(error, directory, ERROR_DIRECTORY);
   // Only trying tells whether this account may create files there.
   if (directory_part(name).size() != name.size()) name += '\\';
   name += "autodump-" + std::to_string(GetCurrentProcessId()) + ".probe";
   scoped_handle probe =
       owned(CreateFileW(to_wide_path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  return probe.valid();
+  return probe.valid() || failed(error, directory, GetLastError());
+}
+
+bool modified_ago(const std::string& path, int64_t* age_ms) {
+  std::string target;
+  std::wstring wide;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!resolve_links(path, &target, nullptr) || !to_wide_path(target, &wide) ||
+      !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                FILE_ATTRIBUTE_DEVICE)))
+    return false;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  auto ticks = [](const FILETIME& time) {  // of 100 ns
+    return static_cast<int64_t>(ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart);
+  };
+  *age_ms = (ticks(now) - ticks(data.ftLastWriteTime)) / 10'000;
+  return true;
 }
 
 bool is_directory(const std::string& path) {

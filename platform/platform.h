@@ -115,8 +115,9 @@ void keep_console_from_pausing();
 void open_standard_streams();
 
 // Whether `directory` ("" for the current one) is a directory in which this
-// program may create files.
-bool directory_accepts_files(const std::string& directory);
+// program may create files; where not, `error` says why (it is missing, not a
+// directory, not writable, on a read-only file system).
+bool directory_accepts_files(const std::string& directory, os_error* error);
 
 // Whether `path` names a directory (following symbolic links).
 bool is_directory(const std::string& path);
@@ -133,6 +134,11 @@ std::string directory_part(const std::string& path);
 // the Administrators) owns it: another account's link fails with the reason
 // the system gives for a link it refuses ("Permission denied"), naming it.
 bool resolve_links(const std::string& path, std::string* target, os_error* error);
+
+// How long ago, on the real clock, the file a write to `path` lands in (as
+// resolve_links() says) was last modified; negative for a time ahead of the
+// clock. False where that is no regular file.
+bool modified_ago(const std::string& path, int64_t* age_ms);
 
 // Where `path` names a pipe (FIFO) or a character device, opens it for writing
 // into, as a shell's ">" would: from the start, without creating, truncating
