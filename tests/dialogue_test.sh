@@ -18,10 +18,13 @@ case $autodump in
     # wine's services, which would hold a captured run's output open.
     wineserver -p30 2> /dev/null
     wine "$autodump" < /dev/null > /dev/null 2>&1
+    # The system's words for a folder that is not there.
+    missing_folder='File not found.'
     ;;
   *)
     windows=
     run=("$autodump")
+    missing_folder='No such file or directory'
     ;;
 esac
 
@@ -103,7 +106,7 @@ expect "second settings run replaces all six" $'1\na\nb\nc\nd\ne\nf\n1 g h i j k
   "$menu$prompt${settings_prompts}$(summary a b d e f)
 $menu$prompt${settings_prompts}$(summary g h j k l)
 $menu$prompt"
-expect "end of input at the menu" '' 0 "$menu$prompt$ended"
+expect "end of input at the menu" '' 1 "$menu$prompt$ended"
 expect "end of input at the interval question" $'4\nabc\n' 1 "$menu$prompt$question$refused$question$ended"
 expect "end of input inside the settings dialogue" $'1 host user pass' 1 \
   "$menu$prompt请输入服务器地址
@@ -124,9 +127,17 @@ expect_start() {
 no_tool='警告：找不到mysqldump，请先安装MySQL客户端工具'
 expect_start "backup started before the settings" $'2\n' "$menu$prompt警告：尚未设置数据库名，请先选择菜单1
 $no_tool"
+# Whatever came before the first tick, the second comes a second after it.
+limit=5 cut=1 path=/nonexistent expect "the count falls by one from its first tick" $'2\n' 124 \
+  "$menu$prompt警告：尚未设置数据库名，请先选择菜单1
+$no_tool
+下次备份时间：YYYY-MM-DD HH:MM:SS
+现在秒：86399
+现在秒：86398
+"
 expect_start "backup to a missing directory without a slash" $'1 h u p d /nonexistent/dir name 2\n' \
   "$menu$prompt$settings_prompts$(summary h u d /nonexistent/dir name)
-$menu$prompt警告：保存目录不存在或无法写入：/nonexistent/
+$menu$prompt警告：保存目录不存在或无法写入：/nonexistent/: $missing_folder
 警告：保存目录没有以斜杠结尾，备份文件将保存为：/nonexistent/dirname.sql
 $no_tool"
 # A folder that exists, and a name that runs on from the typed directory.
@@ -148,7 +159,7 @@ printf '1 h u p\0ss d %s/ f 2\n' "$work" > "$work/nul"
 input_file=$work/nul expect_start "a NUL byte in a value" '' "$menu$prompt$settings_prompts$(summary h u d "$work/" f)
 $menu$prompt警告：输入的内容含有系统无法接受的字符：数据库密码
 $no_tool"
-expect "a word past 1 MiB ends the input" "$(head -c 1048577 /dev/zero | tr '\0' x)" 0 \
+expect "a word past 1 MiB ends the input" "$(head -c 1048577 /dev/zero | tr '\0' x)" 1 \
   "$menu$prompt输入的内容过长，程序退出
 "
 
@@ -184,7 +195,7 @@ fi
 
 if locale -a 2>/dev/null | grep -qix 'zh_CN.gbk'; then
   expect "GBK console gets GBK bytes" $'9\n3\n' 0 "$menu$prompt$prompt" zh_CN.GBK
-  expect "GBK answers are kept byte for byte" "1 h u p $(printf '库' | iconv -t GBK) d f" 0 \
+  expect "GBK answers are kept byte for byte" "1 h u p $(printf '库' | iconv -t GBK) d f" 1 \
     "$menu$prompt$settings_prompts$(summary h u 库 d f)
 $menu$prompt$ended" zh_CN.GBK
 else

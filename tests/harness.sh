@@ -32,9 +32,11 @@ has_line() { [ "$(grep -cE "$2" "$1" 2> /dev/null)" -ge "${3:-1}" ]; }
 # started.
 use_fast_clock() {
   # Without its shared memory, which another account cannot use and which
-  # would take a closed standard descriptor's number.
+  # would take a closed standard descriptor's number; and preloaded before the
+  # AddressSanitizer runtime of the sanitizers' build, which is told so.
   fast_clock=(env "LD_PRELOAD=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -1)"
-              "FAKETIME=+0 x${1:-86400}" FAKETIME_DISABLE_SHM=1)
+              "FAKETIME=+0 x${1:-86400}" FAKETIME_DISABLE_SHM=1
+              "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
 }
 
 # own_descriptors_only COMMAND... &: runs COMMAND in the background with no
