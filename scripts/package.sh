@@ -1,25 +1,24 @@
 #!/usr/bin/env bash
 # Builds the release packages into dist/ (installing what is missing): the
-# Debian package and the Windows zip.
+# Debian package, with dpkg-buildpackage and debhelper from debian/, and the
+# Windows zip, with CPack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ dpkg-dev file g++-mingw-w64-x86-64-posix
-jobs=$(nproc)
-mkdir -p dist
-for platform in linux windows; do
-  options=(-DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release)
-  if [ $platform = windows ]; then
-    options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake)
-  else
-    # Debian's hardening: fortified functions, read-only relocations bound now.
-    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-    options+=("-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
-              "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)")
-  fi
-  cmake -S . -B "build-package-$platform" "${options[@]}" > /dev/null
-  cmake --build "build-package-$platform" -j"$jobs" > /dev/null
-  (cd "build-package-$platform" && cpack -B "$PWD/../dist" > /dev/null)
-done
+ensure_packages cmake make g++ dpkg-dev debhelper file g++-mingw-w64-x86-64-posix
+rm -rf dist build-package-linux
+mkdir -p dist build-package-linux/autodump
+
+# dpkg-buildpackage works in the source tree and writes beside it: a copy of
+# the tree's files, in a folder of its own.
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t build-package-linux/autodump
+(cd build-package-linux/autodump && dpkg-buildpackage -b -us -uc > ../build.log 2>&1) ||
+  { tail -30 build-package-linux/build.log; exit 1; }
+cp build-package-linux/autodump_*.deb dist/
+
+cmake -S . -B build-package-windows -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake > /dev/null
+cmake --build build-package-windows -j"$(nproc)" > /dev/null
+(cd build-package-windows && cpack -B "$PWD/../dist" > /dev/null)
 rm -rf dist/_CPack_Packages
 ls -l dist

@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls dist/autodump_*_amd64.deb)
 contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/autodump usr/share/man/man1/autodump.1.gz usr/share/man/zh_CN/man1/autodump.1.gz \
-  usr/share/doc/autodump/README.md lib/systemd/system/autodump.service \
+  usr/share/doc/autodump/README.md.gz lib/systemd/system/autodump.service \
   usr/share/doc/autodump/copyright usr/share/doc/autodump/changelog.gz; do
   grep -q " \./$file\$" <<< "$contents" || fail "the package lacks /$file"
 done
@@ -52,13 +52,18 @@ if [ "$(id -u)" -eq 0 ]; then
     [ "$(stat -c %U:%a "$path" 2> /dev/null)" = "$owner:$mode" ] ||
       fail "$path is $(stat -c %U:%a "$path" 2>&1), not $owner:$mode"
   done
+  link=/etc/systemd/system/multi-user.target.wants/autodump.service
+  [ ! -e "$link" ] || fail "installing the package enabled the service"
   if [ -n "$purge_after" ]; then
+    systemctl enable autodump > /dev/null 2>&1
+    [ -L "$link" ] || fail "the service cannot be enabled"
     touch /var/backups/autodump/kept.sql
     dpkg -r autodump > /dev/null 2>&1
     [ -e /var/backups/autodump/kept.sql ] && getent passwd autodump > /dev/null ||
       fail "removing the package took the dumps or the account"
     dpkg -P autodump > /dev/null 2>&1
     [ ! -e /etc/autodump ] || fail "purging left /etc/autodump"
+    [ ! -L "$link" ] || fail "purging left the service enabled"
     rm -f /var/backups/autodump/kept.sql
   fi
 else
