@@ -15,17 +15,18 @@ ensure_server_packages
 ensure_gbk_locale
 
 jobs=$(nproc)
-cmake -S . -B build -DBUILD_TESTING=ON
+cmake -S . -B build -DBUILD_TESTING=ON -DAUTODUMP_WARNINGS_AS_ERRORS=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DAUTODUMP_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$sanitizers"
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" -LE server)
 
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DBUILD_TESTING=ON
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DBUILD_TESTING=ON \
+  -DAUTODUMP_WARNINGS_AS_ERRORS=ON
 cmake --build build-windows -j"$jobs"
 # A wine prefix of the tests' own, prepared on the normal clock before any
 # fast-clock run, with its server kept up while the suite runs. The tests share
@@ -36,7 +37,8 @@ trap 'wineserver -k 2> /dev/null; rm -rf "$WINEPREFIX"' EXIT
 wine wineboot --init > /dev/null 2>&1
 wineserver -w
 wineserver -p
-wine build-windows/autodump.exe < /dev/null > /dev/null 2>&1
+# A first program starts wine's services; its input ends at once (status 1).
+wine build-windows/autodump.exe < /dev/null > /dev/null 2>&1 || true
 (cd build-windows && ctest --output-on-failure)
 
 ./scripts/package.sh
