@@ -5,16 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 
 struct temp_dir {
-  // Named after the running test, so that tests run side by side never share one.
+  // Named after the running test and made afresh, so that neither tests side
+  // by side nor another run of the suite on the machine ever share one.
   temp_dir() {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path = std::filesystem::temp_directory_path() /
-           ("autodump_" + std::string(test->test_suite_name()) + "." + test->name());
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
+    const std::string name =
+        "autodump_" + std::string(test->test_suite_name()) + "." + test->name() + ".";
+    std::random_device random;
+    do {
+      path = std::filesystem::temp_directory_path() / (name + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path));
   }
   ~temp_dir() { std::filesystem::remove_all(path); }
   temp_dir(const temp_dir&) = delete;
