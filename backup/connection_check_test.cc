@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/stream_io.h"
+
 namespace {
 
 using arguments = std::vector<std::string>;
@@ -73,7 +75,8 @@ class ConnectionCheck : public ::testing::Test {
 
   std::istringstream in_;
   std::ostringstream out_;
-  console con_{in_, out_, text_encoding::utf8, nullptr};
+  stream_io io_{in_, out_};
+  console con_{io_, text_encoding::utf8, nullptr};
   std::vector<run> runs_;
   std::vector<arguments> started_;
   std::vector<std::string> option_files_;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -216,10 +217,17 @@ TEST_F(DumpJobOnPosix, AnEscapedChildIsEndedWithTheToolAndLeavesNoZombie) {
 TEST_F(DumpJobOnPosix, AGoneReaderEndsNeitherTheProgramNorTheToolsWay) {
   EXPECT_EXIT(
       {
+        // Standard output into a pipe whose reader is gone, then into a file:
+        // the program lives on, and the next line is written.
         survive_closed_pipes();
         int ends[2];
-        if (pipe(ends) != 0 || close(ends[0]) != 0) std::exit(2);
-        if (write(ends[1], "x", 1) != -1 || errno != EPIPE) std::exit(3);
+        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) std::exit(2);
+        write_output("lost\n");
+        const std::string log = (dir_ / "log").string();
+        int file = open(log.c_str(), O_WRONLY | O_CREAT, 0600);
+        if (file < 0 || dup2(file, STDOUT_FILENO) < 0) std::exit(3);
+        write_output("after the reader\n");
+        if (contents(log) != "after the reader\n") std::exit(5);
         // The tool gets SIGPIPE as it was given to this program: not ignored.
         run({{"sh", "-c", "sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status"}});
         unsigned long long ignored = std::stoull(contents(dump_file_), nullptr, 16);

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/stream_io.h"
+
 namespace {
 
 struct stop_ticking {};
@@ -75,7 +77,8 @@ class Scheduler : public ::testing::Test {
 
   std::istringstream in_{"3\n"};
   std::ostringstream out_;
-  console con_{in_, out_, text_encoding::utf8, [](std::ostream& out) { out << "[clear]"; }};
+  stream_io io_{in_, out_};
+  console con_{io_, text_encoding::utf8, [](console_io& io) { io.write("[clear]"); }};
   backup_settings settings_;
   const int64_t start_ms_ = 5'000'000;
   int64_t now_ms_ = start_ms_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,38 @@
 #include "platform/platform.h"
 
 void connect_console_streams() {}
+
+namespace {
+
+// What was read of standard input and not taken yet.
+char g_input[4096];
+std::size_t g_input_next = 0, g_input_end = 0;
+
+}  // namespace
+
+int peek_input_byte() {
+  while (g_input_next == g_input_end) {
+    ssize_t got = read(STDIN_FILENO, g_input, sizeof g_input);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return -1;
+    g_input_next = 0;
+    g_input_end = static_cast<std::size_t>(got);
+  }
+  return static_cast<unsigned char>(g_input[g_input_next]);
+}
+
+void take_input_byte() {
+  if (g_input_next < g_input_end) ++g_input_next;
+}
+
+void write_output(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
 
 bool stdout_can_be_cleared() {
   const char* term = std::getenv("TERM");
@@ -29,10 +62,7 @@ bool stdout_is_journal() {
          fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == device && out.st_ino == inode;
 }
 
-void clear_terminal(std::ostream& out) {
-  out << "\x1b[H\x1b[2J";
-  out.flush();
-}
+void clear_terminal() { write_output("\x1b[H\x1b[2J"); }
 
 std::string console_codeset() {
   std::string codeset;

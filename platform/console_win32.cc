@@ -100,6 +100,22 @@ void connect_console_streams() {
   }
 }
 
+int peek_input_byte() {
+  using traits = std::streambuf::traits_type;
+  int byte = std::cin.rdbuf()->sgetc();
+  return byte == traits::eof() ? -1 : traits::to_int_type(traits::to_char_type(byte));
+}
+
+void take_input_byte() { std::cin.rdbuf()->sbumpc(); }
+
+void write_output(std::string_view bytes) {
+  // A write that failed must not silence the ones after it: the stream would
+  // otherwise refuse every later write. Text mode ends each line with CR LF.
+  std::cout.clear();
+  std::cout << bytes;
+  std::cout.flush();
+}
+
 bool stdout_can_be_cleared() { return stdout_is_screen(); }
 
 bool stdout_is_journal() { return false; }
@@ -109,8 +125,8 @@ bool stdout_is_screen() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
-void clear_terminal(std::ostream& out) {
-  out.flush();
+void clear_terminal() {
+  std::cout.flush();
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   CONSOLE_SCREEN_BUFFER_INFO screen;
   if (!GetConsoleScreenBufferInfo(console, &screen)) return;

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -74,11 +74,24 @@ int64_t monotonic_milliseconds();
 
 // --- The console (console_posix.cc, console_win32.cc) ---------------------------
 
-// Where standard input or output is a Windows console, std::cin and std::cout
-// read and write it through the console's wide calls, in the program's
-// encoding (console_codeset()); elsewhere (POSIX, files, pipes) they stay as
-// they are, bytes in that encoding.
+// Where standard input or output is a Windows console, read_input_byte() and
+// write_output() read and write it through the console's wide calls, in the
+// program's encoding (console_codeset()); elsewhere (POSIX, files, pipes)
+// they read and write bytes in that encoding.
 void connect_console_streams();
+
+// The next byte of standard input without taking it, waiting for it where
+// none has come yet; -1 at the end of the input or where it cannot be read.
+int peek_input_byte();
+
+// Takes the byte that peek_input_byte() gave.
+void take_input_byte();
+
+// Writes `bytes` to standard output at once. A write that fails (a full disk,
+// a reader gone) is dropped; the next one is tried all the same. On POSIX no
+// stream of the C++ library is involved: setting up its locales would cost
+// the program a third of its memory.
+void write_output(std::string_view bytes);
 
 // True when standard output is a terminal that clear_terminal() can clear.
 bool stdout_can_be_cleared();
@@ -91,10 +104,9 @@ bool stdout_is_screen();
 // device and inode. Never on Windows.
 bool stdout_is_journal();
 
-// Clears the terminal that standard output shows. `out` writes to standard
-// output; it is flushed first, and gets the escape sequences where those are
-// the means.
-void clear_terminal(std::ostream& out);
+// Clears the terminal that standard output shows, after what was written to
+// it (escape sequences through write_output() where those are the means).
+void clear_terminal();
 
 // The character set the console shows text in (for example "UTF-8" or
 // "GBK"), or "" when it cannot be told: on POSIX the operator's locale's, on

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/platform.h"
+
 namespace {
 
 bool is_whitespace(int byte) {
@@ -9,14 +11,26 @@ bool is_whitespace(int byte) {
          byte == '\r';
 }
 
-void skip_byte_order_mark(std::streambuf* input) {
-  for (unsigned char byte : {0xEF, 0xBB, 0xBF}) {
-    if (input->sgetc() != byte) return;
-    input->sbumpc();
+void skip_byte_order_mark(console_io& io) {
+  for (int byte : {0xEF, 0xBB, 0xBF}) {
+    if (io.peek() != byte) return;
+    io.take();
   }
 }
 
+class platform_io : public console_io {
+ public:
+  int peek() override { return peek_input_byte(); }
+  void take() override { take_input_byte(); }
+  void write(std::string_view bytes) override { write_output(bytes); }
+};
+
 }  // namespace
+
+console_io& standard_io() {
+  static platform_io io;
+  return io;
+}
 
 line_level level_of(text_id first) {
   switch (first) {
@@ -52,12 +66,12 @@ line_level level_of(text_id first) {
 }
 
 void print_line(console& con, std::string_view line, line_level level) {
-  // A write that failed (a full disk under a log file) must not silence the
-  // lines after it: the stream would otherwise refuse every later write.
-  con.out.clear();
-  if (con.to_journal) con.out << '<' << static_cast<int>(level) << '>';
-  con.out << line << '\n';
-  con.out.flush();
+  std::string whole;
+  if (con.to_journal) whole = "<" + std::to_string(static_cast<int>(level)) + ">";
+  whole.append(line);
+  whole += '\n';
+  // One write: a journal or a log never gets half a line.
+  con.io.write(whole);
 }
 
 void print_line(console& con, text_id id) { print_line(con, text(id, con.encoding), level_of(id)); }
@@ -97,18 +111,21 @@ std::string_view field_name(const console& con, text_id label) {
 }
 
 read_status read_word(console& con, std::string* word) {
-  std::streambuf* input = con.in.rdbuf();
+  console_io& input = con.io;
   if (!con.read_before) skip_byte_order_mark(input);
   con.read_before = true;
-  using traits = std::streambuf::traits_type;
-  int byte = input->sgetc();
-  while (byte != traits::eof() && is_whitespace(byte)) byte = input->snextc();
-  if (byte == traits::eof()) return read_status::end_of_input;
+  auto next = [&input] {
+    input.take();
+    return input.peek();
+  };
+  int byte = input.peek();
+  while (byte != -1 && is_whitespace(byte)) byte = next();
+  if (byte == -1) return read_status::end_of_input;
   std::string read;
-  while (byte != traits::eof() && !is_whitespace(byte)) {
+  while (byte != -1 && !is_whitespace(byte)) {
     if (read.size() == max_word_bytes) return read_status::too_long;
-    read.push_back(traits::to_char_type(byte));
-    byte = input->snextc();
+    read.push_back(static_cast<char>(byte));
+    byte = next();
   }
   *word = std::move(read);
   return read_status::ok;
@@ -133,5 +150,5 @@ text_id input_end_text(read_status status) {
 }
 
 void clear_screen(console& con) {
-  if (con.clear) con.clear(con.out);
+  if (con.clear) con.clear(con.io);
 }

@@ -4,20 +4,33 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <istream>
-#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "shell/texts.h"
 
+// Where a console's bytes come from and go to: standard input and output in
+// the program (standard_io()), strings in its tests.
+class console_io {
+ public:
+  virtual ~console_io() = default;
+  // The next byte of input without taking it; -1 at its end.
+  virtual int peek() = 0;
+  // Takes the byte that peek() gave.
+  virtual void take() = 0;
+  // Writes `bytes`, to be seen at once.
+  virtual void write(std::string_view bytes) = 0;
+};
+
+// Standard input and output, through the platform.
+console_io& standard_io();
+
 struct console {
-  std::istream& in;
-  std::ostream& out;
+  console_io& io;
   text_encoding encoding;
-  // Clears the screen that `out` shows; null when `out` is not a terminal, so
+  // Clears the screen that `io` shows; null when it is not a terminal, so
   // that pipes and files get plain lines only.
-  void (*clear)(std::ostream& out);
+  void (*clear)(console_io& io);
   // Whether `out` is a terminal the operator watches, where the password may
   // be shown; never a file, a pipe or a journal.
   bool shows_secrets = false;

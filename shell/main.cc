@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <iostream>
 #include <vector>
 
 #include "backup/connection_check.h"
@@ -15,6 +14,8 @@ namespace {
 // The one record for the whole run, with its defaults before main starts.
 backup_settings g_settings;
 
+void clear_standard_output(console_io&) { clear_terminal(); }
+
 }  // namespace
 
 int main() {
@@ -22,10 +23,9 @@ int main() {
   open_standard_streams();
   survive_closed_pipes();
   connect_console_streams();
-  console con{std::cin,
-              std::cout,
+  console con{standard_io(),
               encoding_for_codeset(console_codeset()),
-              stdout_can_be_cleared() ? clear_terminal : nullptr,
+              stdout_can_be_cleared() ? clear_standard_output : nullptr,
               stdout_is_screen(),
               stdout_is_journal()};
   int status = run_main_menu(con, g_settings, [&con] {

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "tests/stream_io.h"
+
 namespace {
 
 struct menu_run {
@@ -16,7 +18,8 @@ struct menu_run {
 menu_run run_menu(const std::string& input, backup_settings settings = {}) {
   std::istringstream in(input);
   std::ostringstream out;
-  console con{in, out, text_encoding::utf8, nullptr};
+  stream_io io(in, out);
+  console con{io, text_encoding::utf8, nullptr};
   menu_run run;
   run.settings = settings;
   run.status = run_main_menu(con, run.settings, [&] { ++run.backups_started; });
