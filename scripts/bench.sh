@@ -29,7 +29,7 @@ create_server
 # --- the dump: through autodump against the bare tool ---------------------------
 
 rows=250000
-create_account bench bench
+create_account bench Bench-pw-7
 sql <<SQL
 CREATE DATABASE bench CHARACTER SET utf8mb4;
 USE bench;
@@ -37,12 +37,12 @@ CREATE TABLE padded (id INT PRIMARY KEY, pad VARCHAR(300)) CHARACTER SET utf8mb4
 INSERT INTO padded SELECT seq, REPEAT('数据', 100) FROM seq_1_to_$rows;
 SQL
 mkdir bak
-answers answers bench bench bench "$work/bak" bench
+answers answers bench Bench-pw-7 bench "$work/bak" bench
 
 # bare: mysqldump writing straight into a file, flushed to disk.
 bare() {
   local start=$EPOCHREALTIME
-  "${fast_clock[@]}" mysqldump -h127.0.0.1 -ubench -pbench bench > bak/bare.sql
+  "${fast_clock[@]}" mysqldump -h127.0.0.1 -ubench -pBench-pw-7 bench > bak/bare.sql
   sync bak/bare.sql
   calc "$EPOCHREALTIME - $start"
 }
@@ -71,7 +71,8 @@ printf 'dump of %d MB: through autodump / bare tool, median of 5: %.3f\n' \
 
 # --- the password in the process list ----------------------------------------
 
-# How long the password shows in any process's arguments, per start of the
+# How long the password shows in any process's arguments (it should never:
+# the tool gets it in an option file), per start of the
 # tool: a poller reads every /proc/*/cmdline over and over while autodump is
 # started twelve times on the real clock, each running the tool at once for
 # its check of the connection, with the same command line as a dump's. (On the
@@ -79,7 +80,7 @@ printf 'dump of %d MB: through autodump / bare tool, median of 5: %.3f\n' \
 # takes the tool's processor and lengthens the figure.) It is from first to
 # last sighting, so it errs short by up to one pass, whose length is printed.
 sql -e "CREATE DATABASE tiny; CREATE TABLE tiny.t (v INT); INSERT INTO tiny.t VALUES (1)"
-answers tiny_answers bench bench tiny "$work/bak" tiny
+answers tiny_answers bench Bench-pw-7 tiny "$work/bak" tiny
 starts=12
 (
   sleep 0.5
@@ -92,7 +93,7 @@ starts=12
 ) &
 pids+=($!)
 # The password through the environment: the poller's own arguments would show it.
-SECRET=-pbench python3 - $((starts + 1)) > sightings <<'PY'
+SECRET=Bench-pw-7 python3 - $((starts + 1)) > sightings <<'PY'
 import os, sys, time
 secret, seconds = os.environ['SECRET'].encode(), float(sys.argv[1])
 seen, passes, end = {}, 0, time.monotonic() + seconds
