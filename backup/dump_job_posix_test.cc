@@ -214,6 +214,22 @@ TEST_F(DumpJobOnPosix, AnEscapedChildIsEndedWithTheToolAndLeavesNoZombie) {
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child is left to reap";
 }
 
+TEST_F(DumpJobOnPosix, AChildTheProgramHadBeforeIsNeitherWaitedForNorSignalled) {
+  // As `autodump > >(logger)` makes the logger a child of the program.
+  pid_t reader = fork();
+  if (reader == 0) {
+    execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(reader, 0);
+  const int64_t started_ms = monotonic_milliseconds();
+  EXPECT_EQ(run(writing("dump"), started_ms + 5000).outcome, dump_outcome::saved);
+  EXPECT_LT(monotonic_milliseconds() - started_ms, 3000) << "waited for the earlier child";
+  EXPECT_EQ(kill(reader, 0), 0) << "the earlier child was ended";
+  kill(reader, SIGKILL);
+  waitpid(reader, nullptr, 0);
+}
+
 TEST_F(DumpJobOnPosix, AGoneReaderEndsNeitherTheProgramNorTheToolsWay) {
   EXPECT_EXIT(
       {

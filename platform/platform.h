@@ -232,8 +232,10 @@ using program_ptr = std::unique_ptr<program, program_deleter>;
 // standard output into `output` (the null device where it is not valid) and
 // this program's standard error, in a process group of its own (on Windows a
 // job). Every signal passed on and every end reaches it and all it started.
-// Needs the ending signals held, and no other program of this one's running:
-// on POSIX every child of this program is taken for part of it. A program that is found but cannot run gives exit status 126,
+// Needs the ending signals held, and no other program started by this one
+// running: on POSIX every child that comes to this program from then on is
+// taken for part of it, while those it had before (a shell's process
+// substitution reading its output) are left alone. A program that is found but cannot run gives exit status 126,
 // or 127 where it cannot be found at all on POSIX; on Windows, where it cannot
 // be found or started, the call fails.
 bool start_program(const std::vector<std::string>& arguments, const scoped_handle& output,

@@ -129,9 +129,13 @@ int wait_for_signal(const scoped_handle& signal_fd, const sigset_t& set, int64_t
 
 struct program {
   pid_t pid = -1;
+  bool leader_ended = false;
   bool ended = false;  // with all it started; nothing is then signalled again
   int status = 0;
   int signals_passed_on = 0;
+  // Children this program had before it started this one (a shell's process
+  // substitution that reads its output): none of them is part of it.
+  std::vector<pid_t> earlier_children;
   // The held signals and SIGCHLD, which wake the waiting.
   sigset_t wake;
   scoped_handle signal_fd;
@@ -162,25 +166,39 @@ struct process {
   pid_t pid, parent, group;
 };
 
-// Every process below this one, with its process group, as /proc shows them
-// now; false where /proc cannot be read.
-bool descendants(std::vector<process>* found) {
+// Every process /proc shows now; false where it cannot be read.
+bool all_processes(std::vector<process>* all) {
   std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
   if (!proc) return false;
-  std::vector<process> all;
+  all->clear();
   while (const dirent* entry = readdir(proc.get())) {
     process p{std::atoi(entry->d_name), 0, 0};
-    if (p.pid > 0 && parent_and_group(entry->d_name, &p.parent, &p.group)) all.push_back(p);
+    if (p.pid > 0 && parent_and_group(entry->d_name, &p.parent, &p.group)) all->push_back(p);
   }
-  found->clear();
-  std::vector<pid_t> parents = {getpid()};
-  for (std::size_t next = 0; next < parents.size(); ++next)
-    for (const process& p : all)
-      if (p.parent == parents[next]) {
-        found->push_back(p);
-        parents.push_back(p.pid);
-      }
   return true;
+}
+
+bool is_one_of(pid_t pid, const std::vector<pid_t>& pids) {
+  return std::find(pids.begin(), pids.end(), pid) != pids.end();
+}
+
+// The children of this program that are part of `started`: all of them but
+// those it had before. This program being the subreaper of what `started`
+// leaves behind, `started` has ended once none is left.
+std::vector<process> children_of_started(const program& started, const std::vector<process>& all) {
+  std::vector<process> children;
+  for (const process& p : all)
+    if (p.parent == getpid() && !is_one_of(p.pid, started.earlier_children)) children.push_back(p);
+  return children;
+}
+
+// Everything below this program that is part of `started`.
+std::vector<process> below_started(const program& started, const std::vector<process>& all) {
+  std::vector<process> found = children_of_started(started, all);
+  for (std::size_t next = 0; next < found.size(); ++next)
+    for (const process& p : all)
+      if (p.parent == found[next].pid) found.push_back(p);
+  return found;
 }
 
 // Sends `signal` to everything the program started, wherever it went: this
@@ -189,35 +207,43 @@ bool descendants(std::vector<process>* found) {
 // group is signalled, so that a process forked meanwhile is not missed.
 void signal_all(program& started, int signal) {
   if (started.ended) return;
-  std::vector<process> below;
-  if (!descendants(&below)) {
+  std::vector<process> all;
+  if (!all_processes(&all)) {
     kill(-started.pid, signal);  // without /proc, at least the program's own group
     return;
   }
   const pid_t own_group = getpgrp();
   std::vector<pid_t> groups;
-  for (const process& p : below) {
+  for (const process& p : below_started(started, all)) {
     if (p.group == own_group) {
       kill(p.pid, signal);
-    } else if (std::find(groups.begin(), groups.end(), p.group) == groups.end()) {
+    } else if (!is_one_of(p.group, groups)) {
       groups.push_back(p.group);
       kill(-p.group, signal);
     }
   }
 }
 
-// Reaps every child that has ended: the program, and what it started and left
-// behind, which this program adopts as their subreaper. True once no child is
-// left: as the subreaper, this program then has nothing below it at all.
+// Reaps every child that has ended: the program, what it started and left
+// behind, which this program adopts as their subreaper, and any other. True
+// once nothing of `started` is left.
 bool reap(program& started) {
   for (;;) {
     int wait_status = 0;
     pid_t ended = waitpid(-1, &wait_status, WNOHANG);
-    if (ended == started.pid) started.status = exit_status_of(wait_status);
-    if (ended > 0) continue;
-    started.ended = ended < 0 && errno == ECHILD;
-    return started.ended;
+    if (ended <= 0) break;
+    if (ended == started.pid) {
+      started.leader_ended = true;
+      started.status = exit_status_of(wait_status);
+    }
   }
+  if (!started.leader_ended) return false;
+  std::vector<process> all;
+  if (all_processes(&all))
+    started.ended = children_of_started(started, all).empty();
+  else  // without /proc, its own group
+    started.ended = kill(-started.pid, 0) != 0 && errno == ESRCH;
+  return started.ended;
 }
 
 }  // namespace
@@ -225,9 +251,15 @@ bool reap(program& started) {
 void program_deleter::operator()(program* started) const {
   // What a killed process had started comes to this one, and is killed in the
   // next round.
-  while (!started->ended) {
+  while (!reap(*started)) {
     signal_all(*started, SIGKILL);
-    if (waitpid(-1, nullptr, 0) < 0 && errno == ECHILD) started->ended = true;
+    int wait_status = 0;
+    pid_t ended = waitpid(-1, &wait_status, 0);
+    if (ended == started->pid) {
+      started->leader_ended = true;
+      started->status = exit_status_of(wait_status);
+    }
+    if (ended < 0 && errno == ECHILD) break;
   }
   delete started;
 }
@@ -309,7 +341,7 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
   // What the program starts and leaves behind becomes this one's to wait for,
   // not init's, so that its end can be told.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  // The one before is ended first: ending it ends every child of this program.
+  // The one before is ended first, with all that was part of it.
   started->reset();
   // Closed by the program's start: by then its group exists, and a signal
   // sent to the group cannot miss it.
@@ -320,6 +352,12 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
   }
   scoped_handle read_end(started_pipe[0]), write_end(started_pipe[1]);
   pid_t parent = getpid();
+  // Before the fork: whatever comes to this program after it is the program's.
+  std::vector<pid_t> earlier_children;
+  std::vector<process> all;
+  if (all_processes(&all))
+    for (const process& p : all)
+      if (p.parent == parent) earlier_children.push_back(p.pid);
   pid_t pid = fork();
   if (pid == 0) become(arguments, static_cast<int>(output.get()), parent);
   if (pid < 0) {
@@ -332,6 +370,7 @@ bool start_program(const std::vector<std::string>& arguments, const scoped_handl
   }
   program_ptr running(new program);
   running->pid = pid;
+  running->earlier_children = std::move(earlier_children);
   running->wake = g_held_set;
   sigaddset(&running->wake, SIGCHLD);
   running->signal_fd.reset(signalfd(-1, &running->wake, SFD_CLOEXEC));
