@@ -79,10 +79,13 @@ task=$(ls "$work/zip/"*/autodump-task.xml)
 settings=$(iconv -f UTF-16 -t UTF-8 "$task" | sed 's/encoding="UTF-16"//' | python3 -c '
 import sys, xml.dom.minidom
 task = xml.dom.minidom.parseString(sys.stdin.read())
-for name in "ExecutionTimeLimit", "StopIfGoingOnBatteries", "DisallowStartIfOnBatteries", "UserId":
+for name in ("ExecutionTimeLimit", "StopIfGoingOnBatteries", "DisallowStartIfOnBatteries", "UserId",
+             "MultipleInstancesPolicy", "Interval", "Count"):
     print(name, task.getElementsByTagName(name)[0].firstChild.data)')
+# Started again within minutes once its program has ended, and never twice.
 [ "$settings" = "$(printf '%s\n' 'ExecutionTimeLimit PT0S' 'StopIfGoingOnBatteries false' \
-  'DisallowStartIfOnBatteries false' 'UserId S-1-5-18')" ] || fail "the task definition: $settings"
+  'DisallowStartIfOnBatteries false' 'UserId S-1-5-18' 'MultipleInstancesPolicy IgnoreNew' \
+  'Interval PT5M' 'Count 3')" ] || fail "the task definition: $settings"
 [ "$(head -c 2 "$work/zip/"*/autodump.exe)" = MZ ] || fail "the zip has no Windows executable"
 imports=$(x86_64-w64-mingw32-objdump -p "$work/zip/"*/autodump.exe)
 grep -q 'DLL Name: libstdc++' <<< "$imports" && fail "the Windows executable needs the MinGW runtime beside it"

@@ -98,6 +98,12 @@ done
 run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
 
+# A dump older than the interval, left from before a restart: the backup it
+# missed is made at the first tick.
+echo "good dump" > "$work/bak/missed.sql"
+touch -d '2 days ago' "$work/bak/missed.sql"
+WINEPATH=$tools_path run_autodump missed 1 127.0.0.1 root secret shop "$bak" missed 2
+
 # GBK answers on an English Windows: the file gets the Chinese name typed.
 locale=C.UTF-8 WINEPATH=$tools_path run_autodump english 1 127.0.0.1 root secret shop "$bak" "$(gbk 备份)" 2
 
@@ -201,6 +207,14 @@ fi
 stop shares_delete
 
 # --- Chinese names on an English Windows ---------------------------------------
+
+if wait_for 120 log_has missed '^备份'; then
+  [ "$(log_lines missed | grep -m1 '^现在秒')" = 现在秒：0 ] ||
+    fail "a missed backup: the first count is $(log_lines missed | grep -m1 '^现在秒')"
+else
+  fail "a missed backup: none made: $(reports missed)"
+fi
+stop missed
 
 if wait_for 120 log_has english '^备份'; then
   log_lines english | grep -qxF "备份完毕，备份文件存放在${bak}目录下的备份.sql" ||
