@@ -51,7 +51,7 @@ through() {
   : > stamps
   "${fast_clock[@]}" "$autodump" < answers > >(stamped > stamps) &
   local pid=$!
-  wait_for 120 has_line stamps '备份完毕' || { echo "no dump within 120 s"; exit 1; }
+  wait_for 120 has_line stamps '备份完毕' || { echo "no dump within 120 s" >&2; kill "$pid"; exit 1; }
   kill "$pid"
   wait "$pid" 2> /dev/null || true
   local start end

@@ -26,9 +26,13 @@ root=$(mktemp -d /var/tmp/autodump_service.XXXXXX)
 nspawn=
 container=
 finish() {
-  if [ -n "$container" ]; then
-    nsenter -t "$container" -a systemctl poweroff > /dev/null 2>&1
-    wait_for 30 eval '! kill -0 "$nspawn" 2> /dev/null'
+  # Killing systemd-nspawn alone would leave the container running: its PID 1,
+  # killed, takes every process of the container with it.
+  local init=$container
+  [ -n "$init" ] || [ -z "$nspawn" ] || init=$(pgrep -P "$nspawn" | head -1)
+  if [ -n "$init" ]; then
+    nsenter -t "$init" -a systemctl poweroff > /dev/null 2>&1
+    wait_for 30 eval '! kill -0 "$nspawn" 2> /dev/null' || kill -KILL "$init" 2> /dev/null
   fi
   [ -z "$nspawn" ] || kill -KILL "$nspawn" 2> /dev/null
   wait 2> /dev/null
