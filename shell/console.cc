@@ -32,39 +32,6 @@ console_io& standard_io() {
   return io;
 }
 
-line_level level_of(text_id first) {
-  switch (first) {
-    case text_id::backup_failed:
-    case text_id::backup_not_saved:
-    case text_id::backup_busy:
-    case text_id::backup_overran:
-    case text_id::backup_interrupted:
-    case text_id::input_ended:
-    case text_id::input_too_long:
-      return line_level::error;
-    case text_id::backup_waiting_for_holder:
-    case text_id::rights_not_kept:
-    case text_id::foreign_dump_file:
-    case text_id::warning_no_database:
-    case text_id::warning_directory_unusable:
-    case text_id::warning_dump_file_is_directory:
-    case text_id::warning_untrusted_link:
-    case text_id::warning_reserved_name:
-    case text_id::warning_no_trailing_slash:
-    case text_id::warning_no_dump_tool:
-    case text_id::warning_too_long:
-    case text_id::warning_unusable_value:
-    case text_id::warning_unrepresentable:
-    case text_id::warning_connection_failed:
-      return line_level::warning;
-    case text_id::progress_label:
-    case text_id::dump_progress:
-      return line_level::debug;
-    default:
-      return line_level::info;
-  }
-}
-
 void print_line(console& con, std::string_view line, line_level level) {
   std::string whole;
   if (con.to_journal) whole = "<" + std::to_string(static_cast<int>(level)) + ">";

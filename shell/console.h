@@ -42,15 +42,6 @@ struct console {
   bool read_before = false;
 };
 
-// How much a line matters, as syslog ranks it: a journal keeps what the unit
-// allows, and `journalctl -p err` lists the failures.
-enum class line_level { error = 3, warning = 4, info = 6, debug = 7 };
-
-// The level of a line that begins with `first`: failed backups are errors,
-// warnings warnings, the countdown and a dump's progress debug, the rest
-// information.
-line_level level_of(text_id first);
-
 // Writes `line` and a line feed, then flushes, so that every line is on the
 // screen before anything slow happens. Into the journal, the line's level
 // goes before it.

@@ -7,6 +7,10 @@
 
 enum class text_encoding { utf8, gbk };
 
+// How much a line matters, as syslog ranks it: a journal keeps what the unit
+// allows, and `journalctl -p err` lists the failures.
+enum class line_level { error = 3, warning = 4, info = 6, debug = 7 };
+
 enum class text_id {
   menu_title,
   menu_item_1,
@@ -74,6 +78,11 @@ enum class text_id {
 
 // The bytes of `id` in `encoding`.
 std::string_view text(text_id id, text_encoding encoding);
+
+// The level of a line that begins with `first`: failed backups and an end of
+// the answers before the backup are errors, warnings warnings, the countdown
+// and a dump's progress debug, the rest information.
+line_level level_of(text_id first);
 
 // GBK for a locale whose character set is GBK or one of its relatives,
 // UTF-8 for every other (and for an unknown one).
