@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// A second: the cadence's tick, and the unit every count shows.
+constexpr int64_t second_ms = 1000;
+
 // A cadence whose first tick has not come yet.
 constexpr int64_t cadence_not_started = INT64_MIN;
 

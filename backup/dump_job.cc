@@ -1,10 +1,10 @@
 #include "backup/dump_job.h"
 
+#include "backup/cadence.h"
+#include "backup/scope_guard.h"
 #include "backup/tool_run.h"
 
 namespace {
-
-constexpr int64_t kSecondMs = 1000;
 
 // Each round either claims a fresh file or clears a leftover out of the way;
 // only other programs racing for the same file make more than two rounds.
@@ -28,7 +28,7 @@ bool put_in_place_when_free(const dump_env& env, temp_file* temp, const std::str
                       error->kind == error_kind::busy && !env.ending_signal_held();
        ++tries) {
     if (tries == 0 && on_waiting) on_waiting(error->path);
-    env.sleep(kSecondMs);
+    env.sleep(second_ms);
     placed = env.put_in_place(temp, target, error);
   }
   return placed;
@@ -64,22 +64,21 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
     if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error_text(error)};
     return {dump_outcome::busy};
   }
+  // Every way out but putting it in place leaves no temporary file.
+  scope_guard discarded([&] { env.discard_temp_file(&temp); });
   tool_result run = run_telling(env, command, temp.handle, started_ms, deadline_ms, on_progress,
                                 [&] { return env.claimed_size(temp); });
-  if (!succeeded(run)) {
-    env.discard_temp_file(&temp);
-    return failure(run);
-  }
+  if (!succeeded(run)) return failure(run);
   const int64_t bytes = env.claimed_size(temp);
   os_error rights;
   const bool rights_kept = env.take_over_permissions(&temp, target, &rights);
   if (put_in_place_when_free(env, &temp, target, on_waiting, &error)) {
+    discarded.dismiss();
     dump_result saved{dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes};
     if (!rights_kept && rights.kind == error_kind::foreign) saved.foreign_dump_file = rights.path;
     if (!rights_kept && rights.kind != error_kind::foreign) saved.rights_not_kept = error_text(rights);
     return saved;
   }
-  env.discard_temp_file(&temp);
   return {dump_outcome::not_saved, 0, error_text(error)};
 }
 
@@ -124,7 +123,9 @@ dump_result run_dump(const dump_env& env, const dump_command& command, const std
   if (std::string error = unusable_text(command, dump_file); !error.empty())
     return {dump_outcome::not_saved, 0, error};
   env.hold_ending_signals();
+  scope_guard released([&] { env.release_ending_signals(); });
   dump_result result = dump_to(env, command, dump_file, deadline_ms, on_progress, on_waiting);
+  released.dismiss();
   result.signal = env.release_ending_signals();
   return result;
 }

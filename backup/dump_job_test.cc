@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,7 @@ class DumpJob : public ::testing::Test {
     };
     env.now_ms = [this] { return now_ms_; };
     auto progress = [this](int64_t elapsed_ms, int64_t bytes) {
+      if (progress_throws_) throw std::runtime_error("no memory to report");
       progress_.push_back(std::to_string(elapsed_ms) + " ms, " + std::to_string(bytes) + " B");
     };
     return run_dump(env, command_, "/bak/link.sql", deadline_ms, progress,
@@ -166,6 +168,7 @@ class DumpJob : public ::testing::Test {
   bool device_fails_ = false;
   int devices_opened_ = 0;
   int64_t signal_at_ms_ = kNever;
+  bool progress_throws_ = false;
 
   std::vector<std::string> calls_;
   std::vector<std::string> progress_;
@@ -198,6 +201,14 @@ TEST_F(DumpJob, ASuccessfulDumpReplacesTheTargetOfTheLink) {
   EXPECT_EQ(result.outcome, dump_outcome::saved);
   EXPECT_EQ(result.rights_not_kept, "");
   EXPECT_EQ(result.foreign_dump_file, "/bak/target.sql");
+}
+
+TEST_F(DumpJob, AThrowMidDumpLeavesNoTemporaryFileAndNoSignalHeld) {
+  tool_runs_ms_ = 2500;
+  progress_throws_ = true;
+  EXPECT_THROW(run(), std::runtime_error);
+  EXPECT_EQ(std::vector<std::string>(calls_.end() - 2, calls_.end()),
+            (std::vector<std::string>{"discard", "release"}));
 }
 
 TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {

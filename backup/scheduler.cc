@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int64_t kSecondMs = 1000;
-
 // "，文件大小：812.0 KB", or nothing where the size cannot be told (a dump
 // into a pipe).
 std::string size_piece(const console& con, text_id label, int64_t bytes) {
@@ -85,7 +83,7 @@ std::vector<kept_line> back_up(console& con, const backup_settings& settings,
 // Whole seconds from `now_ms` until `due_ms`, rounded up; 0 once it is due.
 int32_t seconds_until(int64_t due_ms, int64_t now_ms) {
   if (due_ms <= now_ms) return 0;
-  return static_cast<int32_t>((due_ms - now_ms + kSecondMs - 1) / kSecondMs);
+  return static_cast<int32_t>((due_ms - now_ms + second_ms - 1) / second_ms);
 }
 
 // The first of due_ms + k * interval_ms (k >= 1) that lies after `now_ms`:
@@ -101,7 +99,7 @@ backup_env system_backup_env() {
   return {
       monotonic_milliseconds,
       [](int64_t at_ms) {
-        return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / kSecondMs);
+        return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / second_ms);
       },
       [steady]() mutable {
         // Again if woken early: a tick must not show a second twice.
@@ -122,10 +120,10 @@ backup_env system_backup_env() {
 void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
                      const std::vector<kept_line>& warnings) {
   const dump_command command = build_dump_command(settings, env.tool);
-  const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * kSecondMs;
+  const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * second_ms;
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
-  int64_t due_ms = now_ms + (int64_t{settings.countdown_seconds} - 1) * kSecondMs;
+  int64_t due_ms = now_ms + (int64_t{settings.countdown_seconds} - 1) * second_ms;
   // A restart keeps the schedule: one interval after the last dump, or at once
   // where that has passed; never later than a start without a dump.
   int64_t age_ms = 0;

@@ -3,19 +3,15 @@
 #include <algorithm>
 
 #include "backup/cadence.h"
+#include "backup/scope_guard.h"
 
 namespace {
 
-constexpr int64_t kSecondMs = 1000;
 constexpr int64_t kNever = INT64_MAX;
-
-}  // namespace
-
-namespace {
 
 tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
                           const std::function<void()>& each_second) {
-  cadence tick{env.now_ms() + kSecondMs};
+  cadence tick{env.now_ms() + second_ms};
   bool overran = false;
   bool interrupted = false;
   int64_t force_at_ms = kNever;
@@ -48,22 +44,26 @@ tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
   }
 }
 
+tool_result start_and_wait(const dump_env& env, const std::vector<std::string>& arguments,
+                           const scoped_handle& output, int64_t deadline_ms,
+                           const std::function<void()>& each_second) {
+  if (!env.start_tool(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
+  return wait_for_tool(env, deadline_ms, each_second);
+}
+
 }  // namespace
 
 tool_result run_tool(const dump_env& env, const dump_command& command, const scoped_handle& output,
                      int64_t deadline_ms, const std::function<void()>& each_second) {
   if (env.ending_signal_held()) return {tool_end::interrupted};
-  std::vector<std::string> arguments = command.arguments;
+  if (command.option_file.empty())
+    return start_and_wait(env, command.arguments, output, deadline_ms, each_second);
   handed_file options;
-  if (!command.option_file.empty()) {
-    if (!env.create_handed_file(command.option_file, &options, nullptr))
-      return {tool_end::exited, tool_not_started};
-    // Both families read this option only as the very first argument.
-    arguments.insert(arguments.begin() + 1, "--defaults-extra-file=" + options.name);
-  }
-  tool_result result{tool_end::exited, tool_not_started};
-  if (env.start_tool(arguments, output, nullptr))
-    result = wait_for_tool(env, deadline_ms, each_second);
-  if (!command.option_file.empty()) env.remove_handed_file(&options);
-  return result;
+  if (!env.create_handed_file(command.option_file, &options, nullptr))
+    return {tool_end::exited, tool_not_started};
+  scope_guard removed([&] { env.remove_handed_file(&options); });
+  std::vector<std::string> arguments = command.arguments;
+  // Both families read this option only as the very first argument.
+  arguments.insert(arguments.begin() + 1, "--defaults-extra-file=" + options.name);
+  return start_and_wait(env, arguments, output, deadline_ms, each_second);
 }
