@@ -63,7 +63,19 @@ autodump_pids() { pgrep -f 'autodump\.exe' | while read -r pid; do
   [ "$(readlink "/proc/$pid/fd/0")" = "$work/$1.answers" ] && echo "$pid"
 done; }
 
-stop() { kill $(autodump_pids "$1") 2> /dev/null; }
+# stop NAME: ends NAME's run as Ctrl-C does, so that a dump under way is ended
+# and its temporary file removed; by force if it has not ended in ten seconds.
+stop() {
+  local pids
+  pids=$(autodump_pids "$1")
+  [ -n "$pids" ] || return 0
+  kill -INT $pids 2> /dev/null
+  for _ in $(seq 100); do
+    [ -z "$(autodump_pids "$1")" ] && return 0
+    sleep 0.1
+  done
+  kill $(autodump_pids "$1") 2> /dev/null
+}
 
 reports() { log_lines "$1" | grep -v '^现在秒'; }
 
