@@ -4,7 +4,6 @@
 #include <string>
 
 #include "backup/report_text.h"
-#include "backup/scope_guard.h"
 #include "backup/tool_run.h"
 
 namespace {
@@ -17,11 +16,9 @@ constexpr std::size_t kFirstOutputBytes = 64 * 1024;
 // has ended.
 tool_result run_to_end(const dump_env& env, const dump_command& command,
                        const scoped_handle& output, int64_t limit_ms) {
-  env.hold_ending_signals();
-  scope_guard released([&] { env.release_ending_signals(); });
+  ending_signals_held held(env);
   tool_result run = run_tool(env, command, output, env.now_ms() + limit_ms, nullptr);
-  released.dismiss();
-  if (int signal = env.release_ending_signals()) env.end_by_signal(signal);
+  if (int signal = held.release()) env.end_by_signal(signal);
   return run;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -45,5 +46,23 @@ struct dump_env {
 
 // The operating system's.
 dump_env system_dump_env();
+
+// Holds the ending signals from its making until release(), and releases them
+// on any other way out (a throw), so that none stays held by mistake.
+class ending_signals_held {
+ public:
+  explicit ending_signals_held(const dump_env& env) : env_(&env) { env.hold_ending_signals(); }
+  ~ending_signals_held() {
+    if (env_) env_->release_ending_signals();
+  }
+  ending_signals_held(const ending_signals_held&) = delete;
+  ending_signals_held& operator=(const ending_signals_held&) = delete;
+
+  // Ends the holding: the first signal held meanwhile, 0 if none.
+  int release() { return std::exchange(env_, nullptr)->release_ending_signals(); }
+
+ private:
+  const dump_env* env_;
+};
 
 #endif  // AUTODUMP_BACKUP_DUMP_ENV_H_

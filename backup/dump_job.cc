@@ -122,10 +122,8 @@ dump_result run_dump(const dump_env& env, const dump_command& command, const std
                      const dump_waiting& on_waiting) {
   if (std::string error = unusable_text(command, dump_file); !error.empty())
     return {dump_outcome::not_saved, 0, error};
-  env.hold_ending_signals();
-  scope_guard released([&] { env.release_ending_signals(); });
+  ending_signals_held held(env);
   dump_result result = dump_to(env, command, dump_file, deadline_ms, on_progress, on_waiting);
-  released.dismiss();
-  result.signal = env.release_ending_signals();
+  result.signal = held.release();
   return result;
 }
