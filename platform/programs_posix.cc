@@ -253,13 +253,9 @@ void program_deleter::operator()(program* started) const {
   // next round.
   while (!reap(*started)) {
     signal_all(*started, SIGKILL);
-    int wait_status = 0;
-    pid_t ended = waitpid(-1, &wait_status, 0);
-    if (ended == started->pid) {
-      started->leader_ended = true;
-      started->status = exit_status_of(wait_status);
-    }
-    if (ended < 0 && errno == ECHILD) break;
+    // Until a child has ended, leaving it for reap() to collect.
+    siginfo_t ended;
+    if (waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) != 0 && errno == ECHILD) break;
   }
   delete started;
 }
