@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -66,6 +67,20 @@ PSECURITY_DESCRIPTOR private_descriptor() {
                                                             &descriptor, nullptr))
     return nullptr;
   return descriptor;
+}
+
+// Creates `path` afresh (CREATE_NEW) with private_descriptor()'s rights;
+// `code` gets the system's error.
+scoped_handle create_private(const std::wstring& path, DWORD access, DWORD sharing, DWORD flags,
+                             DWORD* code) {
+  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  scoped_handle created =
+      owned(CreateFileW(path.c_str(), access, sharing,
+                        private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
+                        flags, nullptr));
+  *code = GetLastError();
+  LocalFree(private_file.lpSecurityDescriptor);
+  return created;
 }
 
 // Opens `path` itself (not what a link there names) to look at it.
@@ -146,14 +161,10 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
   // lets it be renamed while this program still holds it locked.
   std::wstring wide;
   if (!to_wide_path(path, &wide)) return failed(error, path, ERROR_INVALID_NAME);
-  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  DWORD code = 0;
   scoped_handle created =
-      owned(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
-                        FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD code = GetLastError();
-  LocalFree(private_file.lpSecurityDescriptor);
+      create_private(wide, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
+                     FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, &code);
   if (!created.valid())
     return failed(error, path, code,
                   code == ERROR_FILE_EXISTS ? error_kind::exists : error_kind::other);
@@ -263,6 +274,14 @@ std::wstring temporary_folder() {
 // Handed files are named "autodump-<process id>-<count>.cnf".
 constexpr wchar_t kHandedPrefix[] = L"autodump-";
 
+// A name in the temporary folder that no other file of this run has:
+// `prefix`, this process's id, a count, `suffix`.
+std::wstring numbered_temporary_path(const std::wstring& prefix, const wchar_t* suffix) {
+  static int count = 0;
+  return temporary_folder() + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(++count) + suffix;
+}
+
 // Removes the handed files of runs of this program that no longer run: one
 // that was killed could not remove its own.
 void remove_handed_leftovers(const std::wstring& folder) {
@@ -282,18 +301,13 @@ void remove_handed_leftovers(const std::wstring& folder) {
 }  // namespace
 
 bool create_handed_file(const std::string& content, handed_file* file, os_error* error) {
-  static int count = 0;
-  const std::wstring folder = temporary_folder();
-  if (count == 0) remove_handed_leftovers(folder);
-  const std::wstring path = folder + kHandedPrefix + std::to_wstring(GetCurrentProcessId()) +
-                            L"-" + std::to_wstring(++count) + L".cnf";
-  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
-  scoped_handle created = owned(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0,
-                  private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
-  DWORD code = GetLastError();
-  LocalFree(private_file.lpSecurityDescriptor);
+  static bool swept = false;
+  if (!std::exchange(swept, true)) remove_handed_leftovers(temporary_folder());
+  const std::wstring path = numbered_temporary_path(kHandedPrefix, L".cnf");
+  DWORD code = 0;
+  scoped_handle created =
+      create_private(path, GENERIC_WRITE, 0,
+                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, &code);
   const std::string name = from_wide(path.data(), path.size());
   if (!created.valid()) return failed(error, name, code);
   DWORD written = 0;
@@ -319,19 +333,12 @@ void remove_handed_file(handed_file* file) {
 }
 
 bool create_scratch_file(scoped_handle* file, os_error* error) {
-  static int count = 0;
-  const std::wstring path = temporary_folder() + L"autodump-scratch-" +
-                            std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(++count) + L".tmp";
-  SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
+  const std::wstring path = numbered_temporary_path(L"autodump-scratch-", L".tmp");
+  DWORD code = 0;
   // Gone when the last handle goes, even when this program is killed.
-  file->reset(reinterpret_cast<std::intptr_t>(
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
-  DWORD code = GetLastError();
-  LocalFree(private_file.lpSecurityDescriptor);
+  *file = create_private(path, GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &code);
   return file->valid() || failed(error, from_wide(path.data(), path.size()), code);
 }
 
