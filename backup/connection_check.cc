@@ -14,7 +14,7 @@ constexpr std::size_t kFirstOutputBytes = 64 * 1024;
 // Runs `command` to its end, or to `limit_ms` from now, with the ending
 // signals held; a signal that came meanwhile ends the program once the tool
 // has ended.
-tool_result run_to_end(const dump_env& env, const dump_command& command,
+tool_result run_to_end(os_env& env, const dump_command& command,
                        const scoped_handle& output, int64_t limit_ms) {
   ending_signals_held held(env);
   tool_result run = run_tool(env, command, output, env.now_ms() + limit_ms, nullptr);
@@ -30,7 +30,7 @@ int status_of(const tool_result& run) {
 
 }  // namespace
 
-tool_version identify_tool(const dump_env& env, const std::string& path) {
+tool_version identify_tool(os_env& env, const std::string& path) {
   scoped_handle output;
   if (!env.create_scratch_file(&output, nullptr)) return {};
   tool_result run = run_to_end(env, build_version_command({path}), output, version_query_ms);
@@ -60,10 +60,10 @@ std::string first_table(std::string_view dump) {
 }
 
 void check_connection(console& con, const backup_settings& settings, const dump_tool& tool,
-                      const dump_env& env, std::vector<kept_line>* shown) {
+                      os_env& env, std::vector<kept_line>* shown) {
   dump_command schema = build_check_command(settings, tool);
   // Such a value fails every backup, which says why.
-  if (!unusable_text(schema).empty()) return;
+  if (!values_are_usable(env, schema, "", nullptr)) return;
   scoped_handle output;
   // Without a scratch file the output is discarded, and no table is checked.
   const bool captured = env.create_scratch_file(&output, nullptr);

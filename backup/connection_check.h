@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "backup/dump_command.h"
-#include "backup/dump_env.h"
+#include "backup/os_env.h"
 #include "settings/backup_settings.h"
 #include "shell/console.h"
 
@@ -23,7 +23,7 @@ constexpr int64_t version_query_ms = 10'000;
 // Asks the tool at `path` which version it is (tool_version.h); unknown where
 // it does not answer in time or in a way that can be read. A signal that ends
 // the program meanwhile ends the tool too, then the program.
-tool_version identify_tool(const dump_env& env, const std::string& path);
+tool_version identify_tool(os_env& env, const std::string& path);
 
 // The first table whose structure a schema dump (`dump`, its beginning) holds,
 // its name as the tool takes it back; "" where it holds none.
@@ -38,6 +38,6 @@ std::string first_table(std::string_view dump);
 // time fails nothing once the tool has answered: it was let in. A signal that
 // ends the program meanwhile ends the tool too, then the program.
 void check_connection(console& con, const backup_settings& settings, const dump_tool& tool,
-                      const dump_env& env, std::vector<kept_line>* shown);
+                      os_env& env, std::vector<kept_line>* shown);
 
 #endif  // AUTODUMP_BACKUP_CONNECTION_CHECK_H_

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/fake_env.h"
 #include "tests/stream_io.h"
 
 namespace {
 
 using arguments = std::vector<std::string>;
 
-class ConnectionCheck : public ::testing::Test {
+class ConnectionCheck : public ::testing::Test, public fake_env {
  protected:
   // One run of the tool: how long it takes, how it ends, what it writes.
   struct run {
@@ -24,43 +25,39 @@ class ConnectionCheck : public ::testing::Test {
     int64_t takes_ms = 100;
   };
 
-  dump_env fake() {
-    dump_env env;
-    env.create_handed_file = [this](const std::string& content, handed_file* file, os_error*) {
-      option_files_.push_back(content);
-      file->name = "/dev/fd/9";
-      return true;
-    };
-    env.remove_handed_file = [this](handed_file*) { ++removed_; };
-    env.create_scratch_file = [](scoped_handle*, os_error*) { return true; };
-    env.read_scratch_file = [this](const scoped_handle&, std::size_t most) {
-      return runs_[started_.size() - 1].output.substr(0, most);
-    };
-    env.start_tool = [this](const arguments& started, const scoped_handle&, os_error*) {
-      started_.push_back(started);
-      ends_ms_ = now_ms_ + runs_[started_.size() - 1].takes_ms;
-      status_ = runs_[started_.size() - 1].status;
-      return true;
-    };
-    env.wait_for_tool = [this](int64_t timeout_ms, int* status) {
-      if (ends_ms_ > now_ms_ + timeout_ms) {
-        now_ms_ += timeout_ms;
-        return false;
-      }
-      now_ms_ = std::max(now_ms_, ends_ms_);
-      *status = status_;
-      return true;
-    };
-    env.end_tool_politely = [this] {
-      ends_ms_ = now_ms_;
-      status_ = 143;
-    };
-    env.end_tool_by_force = [this] { ends_ms_ = now_ms_; };
-    env.hold_ending_signals = [] {};
-    env.release_ending_signals = [] { return 0; };
-    env.ending_signal_held = [] { return false; };
-    env.now_ms = [this] { return now_ms_; };
-    return env;
+  bool create_handed_file(const std::string& content, handed_file* file, os_error*) override {
+    option_files_.push_back(content);
+    file->name = "/dev/fd/9";
+    return true;
+  }
+  void remove_handed_file(handed_file*) override { ++removed_; }
+  bool create_scratch_file(scoped_handle*, os_error*) override { return true; }
+  std::string read_scratch_file(const scoped_handle&, std::size_t most) override {
+    return runs_[started_.size() - 1].output.substr(0, most);
+  }
+  bool start_program(const arguments& started, const scoped_handle&, os_error*) override {
+    started_.push_back(started);
+    ends_ms_ = now_ms_ + runs_[started_.size() - 1].takes_ms;
+    status_ = runs_[started_.size() - 1].status;
+    return true;
+  }
+  bool wait_for_program(int64_t timeout_ms, int* status) override {
+    if (ends_ms_ > now_ms_ + timeout_ms) {
+      now_ms_ += timeout_ms;
+      return false;
+    }
+    now_ms_ = std::max(now_ms_, ends_ms_);
+    *status = status_;
+    return true;
+  }
+  void end_program_politely() override {
+    ends_ms_ = now_ms_;
+    status_ = 143;
+  }
+  void end_program_by_force() override { ends_ms_ = now_ms_; }
+  int64_t now_ms() override { return now_ms_; }
+  bool text_is_usable(const std::string& text, os_error*) override {
+    return text.find('\0') == std::string::npos;
   }
 
   void check() {
@@ -70,7 +67,7 @@ class ConnectionCheck : public ::testing::Test {
     settings.db_password = "pa\"ss";
     settings.db_name = "shop";
     std::vector<kept_line> shown;
-    check_connection(con_, settings, {}, fake(), &shown);
+    check_connection(con_, settings, {}, *this, &shown);
   }
 
   std::istringstream in_;
@@ -153,14 +150,14 @@ TEST_F(ConnectionCheck, ASchemaTooLargeToReadInTimeIsNoFailureOnceTheToolHasAnsw
 
 TEST_F(ConnectionCheck, TheToolIsAskedItsVersionWithoutAnyOptionFile) {
   runs_ = {{0, "mysqldump  Ver 8.0.36 for Linux on x86_64 (MySQL Community Server - GPL)\n"}};
-  tool_version version = identify_tool(fake(), "/usr/bin/mysqldump");
+  tool_version version = identify_tool(*this, "/usr/bin/mysqldump");
   EXPECT_EQ(version.family, tool_family::mysql);
   EXPECT_EQ(version.patch, 36);
   EXPECT_EQ(started_.back(), (arguments{"/usr/bin/mysqldump", "--no-defaults", "--version"}));
   EXPECT_TRUE(option_files_.empty());
 
   runs_.push_back({2, "mysqldump  Ver 8.0.36 for Linux"});
-  EXPECT_EQ(identify_tool(fake(), "mysqldump").family, tool_family::unknown);
+  EXPECT_EQ(identify_tool(*this, "mysqldump").family, tool_family::unknown);
 }
 
 TEST(FirstTable, IsReadAsTheToolWroteIt) {

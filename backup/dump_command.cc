@@ -8,14 +8,14 @@ std::string dump_file_path(const backup_settings& settings) {
 
 std::string temp_file_path(const std::string& target) { return target + ".part"; }
 
-std::string dump_tool_to_start(const std::function<std::string(const std::string&)>& find) {
-  const std::string old_name = find(dump_tool_name);
+std::string dump_tool_to_start(os_env& env) {
+  const std::string old_name = env.find_program(dump_tool_name);
   if (old_name.empty()) {
-    std::string new_name = find(dump_tool_new_name);
+    std::string new_name = env.find_program(dump_tool_new_name);
     return new_name.empty() ? dump_tool_name : new_name;
   }
   // Beside it (on Debian one is a link to the other), whatever comes first on PATH.
-  std::string beside = find(directory_part(old_name) + dump_tool_new_name);
+  std::string beside = env.find_program(directory_part(old_name) + dump_tool_new_name);
   return beside.empty() ? old_name : beside;
 }
 
@@ -83,11 +83,10 @@ dump_command build_version_command(const dump_tool& tool) {
   return command;
 }
 
-std::string unusable_text(const dump_command& command, const std::string& dump_file) {
-  os_error error;
+bool values_are_usable(os_env& env, const dump_command& command, const std::string& dump_file,
+                       os_error* error) {
   for (const std::string& argument : command.arguments)
-    if (!text_is_usable(argument, &error)) return error_text(error);
+    if (!env.text_is_usable(argument, error)) return false;
   // A NUL byte would end the password where the tool reads the option file.
-  if (!text_is_usable(command.option_file, &error)) return error_text(error);
-  return text_is_usable(dump_file, &error) ? "" : error_text(error);
+  return env.text_is_usable(command.option_file, error) && env.text_is_usable(dump_file, error);
 }

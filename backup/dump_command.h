@@ -2,10 +2,10 @@
 #ifndef AUTODUMP_BACKUP_DUMP_COMMAND_H_
 #define AUTODUMP_BACKUP_DUMP_COMMAND_H_
 
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "backup/os_env.h"
 #include "backup/tool_version.h"
 #include "settings/backup_settings.h"
 
@@ -14,11 +14,11 @@ constexpr char dump_tool_name[] = "mysqldump";
 // Its name from MariaDB 11 on, which warns at each start under the old one.
 constexpr char dump_tool_new_name[] = "mariadb-dump";
 
-// What to start as the dump tool, given how programs are found (find_program):
+// What to start as the dump tool, as env.find_program() finds programs:
 // the full path of mariadb-dump where it stands in the folder of the mysqldump
 // that would be found, or where no mysqldump is found at all; otherwise of that
 // mysqldump; dump_tool_name where neither is found.
-std::string dump_tool_to_start(const std::function<std::string(const std::string&)>& find);
+std::string dump_tool_to_start(os_env& env);
 
 // The dump tool to start (see dump_tool_to_start()), and what it is.
 struct dump_tool {
@@ -69,8 +69,9 @@ dump_command build_lock_check_command(const backup_settings& settings, const dum
 // The tool asked for its version.
 dump_command build_version_command(const dump_tool& tool);
 
-// "" when the system can take every typed value in `command` and `dump_file`;
-// otherwise its reason why not (a NUL byte would cut an argument short).
-std::string unusable_text(const dump_command& command, const std::string& dump_file = "");
+// Whether the system can take every typed value in `command` and `dump_file`;
+// where not, `error` says why (a NUL byte would cut an argument short).
+bool values_are_usable(os_env& env, const dump_command& command, const std::string& dump_file,
+                       os_error* error);
 
 #endif  // AUTODUMP_BACKUP_DUMP_COMMAND_H_

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tests/fake_env.h"
+
 namespace {
 
 backup_settings example_settings() {
@@ -83,12 +85,16 @@ TEST(DumpCommand, MariadbDumpIsStartedWhereItStandsBesideMysqldump) {
       {{}, "mysqldump"},
   };
   for (const auto& [programs, started] : cases) {
-    auto find = [&programs = programs](const std::string& name) -> std::string {
-      for (const std::string& program : programs)
-        if (program == name || program.substr(program.rfind('/') + 1) == name) return program;
-      return "";
-    };
-    EXPECT_EQ(dump_tool_to_start(find), started) << programs.size();
+    struct : fake_env {
+      std::vector<std::string> programs;
+      std::string find_program(const std::string& name) override {
+        for (const std::string& program : programs)
+          if (program == name || program.substr(program.rfind('/') + 1) == name) return program;
+        return "";
+      }
+    } env;
+    env.programs = programs;
+    EXPECT_EQ(dump_tool_to_start(env), started) << programs.size();
   }
 }
 

@@ -8,8 +8,7 @@ namespace {
 
 // Each round either claims a fresh file or clears a leftover out of the way;
 // only other programs racing for the same file make more than two rounds.
-bool claim_temp_file(const dump_env& env, const std::string& path, temp_file* file,
-                     os_error* error) {
+bool claim_temp_file(os_env& env, const std::string& path, temp_file* file, os_error* error) {
   for (int round = 0; round < 8; ++round) {
     if (env.create_temp_file(path, file, error)) return true;
     if (error->kind != error_kind::exists || !env.remove_leftover(path, error)) return false;
@@ -21,7 +20,7 @@ bool claim_temp_file(const dump_env& env, const std::string& path, temp_file* fi
 
 // Puts the dump in place, waiting for another program holding the dump file
 // to let go; an ending signal cuts the waiting short.
-bool put_in_place_when_free(const dump_env& env, temp_file* temp, const std::string& target,
+bool put_in_place_when_free(os_env& env, temp_file* temp, const std::string& target,
                             const dump_waiting& on_waiting, os_error* error) {
   bool placed = env.put_in_place(temp, target, error);
   for (int tries = 0; !placed && tries < held_dump_file_retries &&
@@ -45,23 +44,23 @@ bool succeeded(const tool_result& run) { return run.end == tool_end::exited && r
 
 // Runs the tool into `output`, telling `on_progress` each second what
 // `written` says it has written since `started_ms`.
-tool_result run_telling(const dump_env& env, const dump_command& command,
-                        const scoped_handle& output, int64_t started_ms, int64_t deadline_ms,
-                        const dump_progress& on_progress, const std::function<int64_t()>& written) {
+tool_result run_telling(os_env& env, const dump_command& command, const scoped_handle& output,
+                        int64_t started_ms, int64_t deadline_ms, const dump_progress& on_progress,
+                        const std::function<int64_t()>& written) {
   auto each_second = [&] {
     if (on_progress) on_progress(env.now_ms() - started_ms, written());
   };
   return run_tool(env, command, output, deadline_ms, each_second);
 }
 
-dump_result claim_and_dump(const dump_env& env, const dump_command& command,
-                           const std::string& target, int64_t deadline_ms,
-                           const dump_progress& on_progress, const dump_waiting& on_waiting) {
+dump_result claim_and_dump(os_env& env, const dump_command& command, const std::string& target,
+                           int64_t deadline_ms, const dump_progress& on_progress,
+                           const dump_waiting& on_waiting) {
   const int64_t started_ms = env.now_ms();
   temp_file temp;
   os_error error;
   if (!claim_temp_file(env, temp_file_path(target), &temp, &error)) {
-    if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error_text(error)};
+    if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error};
     return {dump_outcome::busy};
   }
   // Every way out but putting it in place leaves no temporary file.
@@ -74,53 +73,47 @@ dump_result claim_and_dump(const dump_env& env, const dump_command& command,
   const bool rights_kept = env.take_over_permissions(&temp, target, &rights);
   if (put_in_place_when_free(env, &temp, target, on_waiting, &error)) {
     discarded.dismiss();
-    dump_result saved{dump_outcome::saved, 0, "", env.now_ms() - started_ms, bytes};
-    if (!rights_kept && rights.kind == error_kind::foreign) saved.foreign_dump_file = rights.path;
-    if (!rights_kept && rights.kind != error_kind::foreign) saved.rights_not_kept = error_text(rights);
+    dump_result saved{dump_outcome::saved, 0, {}, env.now_ms() - started_ms, bytes};
+    if (!rights_kept) saved.rights_not_taken = rights;
     return saved;
   }
-  return {dump_outcome::not_saved, 0, error_text(error)};
+  return {dump_outcome::not_saved, 0, error};
 }
 
 // A pipe or a device takes the dump as it comes, as a shell's ">" would give
 // it; there is nothing to put in place, and no size to tell.
-dump_result dump_into(const dump_env& env, const dump_command& command, const scoped_handle& device,
+dump_result dump_into(os_env& env, const dump_command& command, const scoped_handle& device,
                       int64_t deadline_ms, const dump_progress& on_progress) {
   const int64_t started_ms = env.now_ms();
   tool_result run = run_telling(env, command, device, started_ms, deadline_ms, on_progress,
                                 [] { return unknown_size; });
   if (!succeeded(run)) return failure(run);
-  return {dump_outcome::saved, 0, "", env.now_ms() - started_ms, unknown_size};
+  return {dump_outcome::saved, 0, {}, env.now_ms() - started_ms, unknown_size};
 }
 
-dump_result dump_to(const dump_env& env, const dump_command& command, const std::string& dump_file,
+dump_result dump_to(os_env& env, const dump_command& command, const std::string& dump_file,
                     int64_t deadline_ms, const dump_progress& on_progress,
                     const dump_waiting& on_waiting) {
   std::string target;
   scoped_handle device;
   os_error error;
-  if (!env.resolve_links(dump_file, &target, &error))
-    return {dump_outcome::not_saved, 0, error_text(error)};
+  if (!env.resolve_links(dump_file, &target, &error)) return {dump_outcome::not_saved, 0, error};
   // A device name would be taken for the device: the claim would fail as if
   // another program held it, or write into the device.
   std::string reserved;
-  if (env.name_is_reserved(target, &reserved)) {
-    dump_result result{dump_outcome::not_saved, 0, target};
-    result.reserved_name = true;
-    return result;
-  }
-  if (!env.open_device(target, &device, &error))
-    return {dump_outcome::not_saved, 0, error_text(error)};
+  if (env.name_is_reserved(target, &reserved))
+    return {dump_outcome::not_saved, 0, {error_kind::reserved_name, target}};
+  if (!env.open_device(target, &device, &error)) return {dump_outcome::not_saved, 0, error};
   if (device.valid()) return dump_into(env, command, device, deadline_ms, on_progress);
   return claim_and_dump(env, command, target, deadline_ms, on_progress, on_waiting);
 }
 
 }  // namespace
 
-dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
+dump_result run_dump(os_env& env, const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress,
                      const dump_waiting& on_waiting) {
-  if (std::string error = unusable_text(command, dump_file); !error.empty())
+  if (os_error error; !values_are_usable(env, command, dump_file, &error))
     return {dump_outcome::not_saved, 0, error};
   ending_signals_held held(env);
   dump_result result = dump_to(env, command, dump_file, deadline_ms, on_progress, on_waiting);

@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "backup/dump_command.h"
-#include "backup/dump_env.h"
+#include "backup/os_env.h"
 
 enum class dump_outcome {
   saved,        // the new dump is in place
@@ -24,23 +25,19 @@ constexpr int64_t unknown_size = -1;
 
 struct dump_result {
   dump_outcome outcome;
-  int exit_status = 0;  // of the dump tool, when it ran
-  // not_saved: the OS's description of what failed, or, with reserved_name,
-  // the path alone.
-  std::string error{};
+  int exit_status = 0;  // tool_failed: the dump tool's exit status
+  // not_saved: what could not be written or put in place, and why;
+  // reserved_name names the path alone.
+  os_error error{};
   int64_t elapsed_ms = 0;  // saved: from the start of the dump to its end
   int64_t bytes = 0;       // saved: the size of the new dump, or unknown_size
-  // saved: why the new dump could not take over the old one's access rights,
-  // where it could not; "" otherwise.
-  std::string rights_not_kept{};
-  // saved: the old dump, where another account owned it: the new one took
-  // nothing over from it and is this account's alone; "" otherwise.
-  std::string foreign_dump_file{};
+  // saved: why the new dump did not take over the old one's access rights,
+  // where it did not; `foreign` where another account owned the old one, so
+  // that the new one is this account's alone.
+  std::optional<os_error> rights_not_taken{};
   // The ending signal held meanwhile, 0 if none: the caller reports the
   // backup, then ends the program with end_by_signal().
   int signal = 0;
-  // not_saved: a name in the path is Windows' for a device.
-  bool reserved_name = false;
 };
 
 // Told once a second while the dump tool runs: the time since the dump
@@ -69,7 +66,7 @@ constexpr int held_dump_file_retries = 600;
 // to the same file is touched. A signal that ends the program meanwhile ends
 // the dump tool too, and comes back in the result once the temporary file is
 // gone.
-dump_result run_dump(const dump_env& env, const dump_command& command, const std::string& dump_file,
+dump_result run_dump(os_env& env, const dump_command& command, const std::string& dump_file,
                      int64_t deadline_ms, const dump_progress& on_progress = nullptr,
                      const dump_waiting& on_waiting = nullptr);
 

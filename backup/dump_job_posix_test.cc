@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 
 #include "backup/dump_job.h"
 #include "tests/temp_dir.h"
@@ -29,7 +30,7 @@ class DumpJobOnPosix : public ::testing::Test {
   }
   dump_result run(const dump_command& command, int64_t deadline_ms = kNoDeadline) {
     // As the scheduler does: the backup is told, then the program ends.
-    dump_result result = run_dump(system_dump_env(), command, dump_file_, deadline_ms);
+    dump_result result = run_dump(system_env(), command, dump_file_, deadline_ms);
     if (result.signal != 0) end_by_signal(result.signal);
     return result;
   }
@@ -80,12 +81,31 @@ TEST_F(DumpJobOnPosix, FailureKeepsTheLastDumpAndLeavesNoTemporaryFile) {
   }
 }
 
+TEST_F(DumpJobOnPosix, AThrowMidDumpLeavesNoTemporaryFileNoToolAndNoSignalBlocked) {
+  keep_good_dump();
+  const std::string pid_file = (dir_ / "tool.pid").string();
+  auto out_of_memory = [](int64_t, int64_t) { throw std::bad_alloc(); };
+  EXPECT_THROW(run_dump(system_env(), writing("partial", "echo $$ > " + pid_file + "; sleep 30"),
+                        dump_file_, kNoDeadline, out_of_memory),
+               std::bad_alloc);
+  EXPECT_EQ(contents(dump_file_), "good dump");
+  EXPECT_FALSE(fs::exists(temp_file_));
+  pid_t tool = 0;
+  std::ifstream(pid_file) >> tool;
+  ASSERT_GT(tool, 0);
+  EXPECT_EQ(kill(tool, 0), -1) << "the tool outlived the dump";
+  sigset_t blocked;
+  sigprocmask(SIG_BLOCK, nullptr, &blocked);
+  EXPECT_FALSE(sigismember(&blocked, SIGTERM));
+  EXPECT_FALSE(sigismember(&blocked, SIGINT));
+}
+
 TEST_F(DumpJobOnPosix, NothingRunsWhereTheTemporaryFileCannotBeMade) {
   std::string missing = (dir_ / "no/db.sql").string();
   dump_result result =
-      run_dump(system_dump_env(), {{"touch", (dir_ / "ran").string()}}, missing, kNoDeadline);
+      run_dump(system_env(), {{"touch", (dir_ / "ran").string()}}, missing, kNoDeadline);
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, missing + ".part: No such file or directory");
+  EXPECT_EQ(error_text(result.error), missing + ".part: No such file or directory");
   EXPECT_FALSE(fs::exists(dir_ / "ran"));
   EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
@@ -95,7 +115,7 @@ TEST_F(DumpJobOnPosix, ANulByteInAValueTouchesNoFile) {
   backup_settings s;
   s.save_dir = dir_.string() + "/";
   s.save_file_name = std::string("victim\0", 7);
-  EXPECT_EQ(run_dump(system_dump_env(), writing("dump"), dump_file_path(s), kNoDeadline).outcome,
+  EXPECT_EQ(run_dump(system_env(), writing("dump"), dump_file_path(s), kNoDeadline).outcome,
             dump_outcome::not_saved);
   s.db_password = std::string("\0", 1);
   EXPECT_EQ(run(build_dump_command(s)).outcome, dump_outcome::not_saved);
@@ -136,10 +156,11 @@ TEST_F(DumpJobOnPosix, OnlyATrustedOldDumpHandsOnItsOwnerGroupAndMode) {
   // Root's own, shared with a group: the new dump is shared with it too.
   keep_good_dump();
   ASSERT_EQ(chown(dump_file_.c_str(), 0, 65534), 0);
-  fs::permissions(dump_file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::permissions(dump_file_,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   dump_result result = run(writing("new dump"));
   EXPECT_EQ(result.outcome, dump_outcome::saved);
-  EXPECT_EQ(result.foreign_dump_file, "");
+  EXPECT_FALSE(result.rights_not_taken);
   ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_gid, 65534u);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -150,7 +171,9 @@ TEST_F(DumpJobOnPosix, OnlyATrustedOldDumpHandsOnItsOwnerGroupAndMode) {
   fs::permissions(dump_file_, fs::perms::all);
   result = run(writing("newer dump"));
   EXPECT_EQ(result.outcome, dump_outcome::saved);
-  EXPECT_EQ(result.foreign_dump_file, dump_file_);
+  ASSERT_TRUE(result.rights_not_taken);
+  EXPECT_EQ(result.rights_not_taken->kind, error_kind::foreign);
+  EXPECT_EQ(result.rights_not_taken->path, dump_file_);
   EXPECT_EQ(contents(dump_file_), "newer dump");
   ASSERT_EQ(stat(dump_file_.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 0u);
@@ -169,7 +192,7 @@ TEST_F(DumpJobOnPosix, AnotherAccountsFileInASharedDirectoryIsNeitherUsedNorRemo
         if (setgid(65534) != 0 || setuid(65534) != 0) std::exit(2);
         dump_result result = run(writing("mine"));
         std::exit(result.outcome == dump_outcome::not_saved &&
-                          result.error == temp_file_ + ": Operation not permitted"
+                          error_text(result.error) == temp_file_ + ": Operation not permitted"
                       ? 0
                       : 1);
       },
@@ -237,7 +260,8 @@ TEST_F(DumpJobOnPosix, AGoneReaderEndsNeitherTheProgramNorTheToolsWay) {
         // the program lives on, and the next line is written.
         survive_closed_pipes();
         int ends[2];
-        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0) std::exit(2);
+        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], STDOUT_FILENO) < 0)
+          std::exit(2);
         write_output("lost\n");
         const std::string log = (dir_ / "log").string();
         int file = open(log.c_str(), O_WRONLY | O_CREAT, 0600);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backup/tool_run.h"
+#include "tests/fake_env.h"
 #include "tests/temp_dir.h"
 
 namespace {
@@ -17,123 +18,126 @@ namespace {
 constexpr int64_t kNever = INT64_MAX;
 constexpr int64_t kStartMs = 1'000'000;
 
-class DumpJob : public ::testing::Test {
+class DumpJob : public ::testing::Test, public fake_env {
  protected:
   dump_result run(int64_t deadline_ms = kNever) {
-    dump_env env;
-    env.create_temp_file = [this](const std::string& path, temp_file* file, os_error* error) {
-      calls_.push_back("claim");
-      if (claims_failing_.empty()) {
-        file->path = path;
-        return true;
-      }
-      *error = {claims_failing_.front(), path, "claim failed"};
-      if (claims_failing_.size() > 1 || !keep_failing_claims_)
-        claims_failing_.erase(claims_failing_.begin());
-      return false;
-    };
-    env.remove_leftover = [this](const std::string& path, os_error* error) {
-      calls_.push_back("remove");
-      if (!leftover_stays_) return true;
-      *error = {*leftover_stays_, path, "not removed"};
-      return false;
-    };
-    env.start_tool = [this](const std::vector<std::string>& arguments, const scoped_handle&,
-                            os_error*) {
-      calls_.push_back("start");
-      EXPECT_EQ(arguments, command_.arguments);
-      started_ms_ = now_ms_;
-      tool_ends_ms_ = tool_runs_ms_ == kNever ? kNever : now_ms_ + tool_runs_ms_;
-      return tool_starts_;
-    };
-    env.wait_for_tool = [this](int64_t timeout_ms, int* status) {
-      EXPECT_GE(timeout_ms, 0);
-      if (tool_ends_ms_ > now_ms_ + timeout_ms) {
-        now_ms_ += timeout_ms;
-        return false;
-      }
-      now_ms_ = std::max(now_ms_, tool_ends_ms_);
-      *status = tool_status_;
-      return true;
-    };
-    env.end_tool_politely = [this] {
-      calls_.push_back("polite at " + std::to_string(now_ms_ - started_ms_));
-      if (tool_ignores_request_) return;
-      tool_ends_ms_ = now_ms_;
-      tool_status_ = 143;
-    };
-    env.end_tool_by_force = [this] {
-      calls_.push_back("force at " + std::to_string(now_ms_ - started_ms_));
-      tool_ends_ms_ = now_ms_;
-      tool_status_ = 137;
-    };
-    // The tool writes a byte a millisecond.
-    env.claimed_size = [this](const temp_file&) { return now_ms_ - started_ms_; };
-    env.put_in_place = [this](temp_file*, const std::string& target, os_error* error) {
-      calls_.push_back("put");
-      EXPECT_EQ(target, "/bak/target.sql");
-      if (puts_held_ == 0 && !put_fails_) return true;
-      if (puts_held_ > 0) --puts_held_;
-      *error = {put_fails_ ? error_kind::other : error_kind::busy, held_file_, "in use"};
-      return false;
-    };
-    env.discard_temp_file = [this](temp_file* file) {
-      calls_.push_back("discard");
-      EXPECT_EQ(file->path, "/bak/target.sql.part");
-    };
-    env.take_over_permissions = [this](temp_file*, const std::string& target, os_error* error) {
-      calls_.push_back("rights");
-      if (!rights_fail_) return true;
-      *error = {*rights_fail_, target, "not allowed"};
-      return false;
-    };
-    env.resolve_links = [this](const std::string& path, std::string* target, os_error* error) {
-      EXPECT_EQ(path, "/bak/link.sql");
-      if (link_untrusted_) {
-        *error = {error_kind::other, path, "Permission denied"};
-        return false;
-      }
-      *target = "/bak/target.sql";
-      return true;
-    };
-    env.name_is_reserved = [this](const std::string& path, std::string* name) {
-      *name = "NUL.sql";
-      return name_reserved_ && path == "/bak/target.sql";
-    };
-    env.open_device = [this](const std::string& path, scoped_handle* device, os_error* error) {
-      EXPECT_EQ(path, "/bak/target.sql");
-      if (!device_) return true;
-      calls_.push_back("device");
-      if (device_fails_) {
-        *error = {error_kind::other, path, "No such device or address"};
-        return false;
-      }
-      // Any open file will do for a device that nothing reads.
-      temp_file stand_in;
-      std::string name = "device" + std::to_string(++devices_opened_);
-      os_error failed;
-      EXPECT_TRUE(create_temp_file((dir_.path / name).string(), &stand_in, &failed))
-          << error_text(failed);
-      *device = std::move(stand_in.handle);
-      return true;
-    };
-    env.hold_ending_signals = [this] { calls_.push_back("hold"); };
-    env.release_ending_signals = [this] {
-      calls_.push_back("release");
-      return now_ms_ >= signal_at_ms_ ? SIGINT : 0;
-    };
-    env.ending_signal_held = [this] { return now_ms_ >= signal_at_ms_; };
-    env.sleep = [this](int64_t ms) {
-      ++sleeps_;
-      now_ms_ += ms;
-    };
-    env.now_ms = [this] { return now_ms_; };
     auto progress = [this](int64_t elapsed_ms, int64_t bytes) {
       if (progress_throws_) throw std::runtime_error("no memory to report");
       progress_.push_back(std::to_string(elapsed_ms) + " ms, " + std::to_string(bytes) + " B");
     };
-    return run_dump(env, command_, "/bak/link.sql", deadline_ms, progress,
+    return run_dump(*this, command_, "/bak/link.sql", deadline_ms, progress,
                     [this](const std::string& held) { waiting_for_.push_back(held); });
+  }
+
+  bool create_temp_file(const std::string& path, temp_file* file, os_error* error) override {
+    calls_.push_back("claim");
+    if (claims_failing_.empty()) {
+      file->path = path;
+      return true;
+    }
+    *error = {claims_failing_.front(), path, "claim failed"};
+    if (claims_failing_.size() > 1 || !keep_failing_claims_)
+      claims_failing_.erase(claims_failing_.begin());
+    return false;
+  }
+  bool remove_leftover(const std::string& path, os_error* error) override {
+    calls_.push_back("remove");
+    if (!leftover_stays_) return true;
+    *error = {*leftover_stays_, path, "not removed"};
+    return false;
+  }
+  bool start_program(const std::vector<std::string>& arguments, const scoped_handle&,
+                     os_error*) override {
+    calls_.push_back("start");
+    EXPECT_EQ(arguments, command_.arguments);
+    started_ms_ = now_ms_;
+    tool_ends_ms_ = tool_runs_ms_ == kNever ? kNever : now_ms_ + tool_runs_ms_;
+    return tool_starts_;
+  }
+  bool wait_for_program(int64_t timeout_ms, int* status) override {
+    EXPECT_GE(timeout_ms, 0);
+    if (tool_ends_ms_ > now_ms_ + timeout_ms) {
+      now_ms_ += timeout_ms;
+      return false;
+    }
+    now_ms_ = std::max(now_ms_, tool_ends_ms_);
+    *status = tool_status_;
+    return true;
+  }
+  void end_program_politely() override {
+    calls_.push_back("polite at " + std::to_string(now_ms_ - started_ms_));
+    if (tool_ignores_request_) return;
+    tool_ends_ms_ = now_ms_;
+    tool_status_ = 143;
+  }
+  void end_program_by_force() override {
+    calls_.push_back("force at " + std::to_string(now_ms_ - started_ms_));
+    tool_ends_ms_ = now_ms_;
+    tool_status_ = 137;
+  }
+  // The tool writes a byte a millisecond.
+  int64_t claimed_size(const temp_file&) override { return now_ms_ - started_ms_; }
+  bool put_in_place(temp_file*, const std::string& target, os_error* error) override {
+    calls_.push_back("put");
+    EXPECT_EQ(target, "/bak/target.sql");
+    if (puts_held_ == 0 && !put_fails_) return true;
+    if (puts_held_ > 0) --puts_held_;
+    *error = {put_fails_ ? error_kind::other : error_kind::busy, held_file_, "in use"};
+    return false;
+  }
+  void discard_temp_file(temp_file* file) override {
+    calls_.push_back("discard");
+    EXPECT_EQ(file->path, "/bak/target.sql.part");
+  }
+  bool take_over_permissions(temp_file*, const std::string& target, os_error* error) override {
+    calls_.push_back("rights");
+    if (!rights_fail_) return true;
+    *error = {*rights_fail_, target, "not allowed"};
+    return false;
+  }
+  bool resolve_links(const std::string& path, std::string* target, os_error* error) override {
+    EXPECT_EQ(path, "/bak/link.sql");
+    if (link_untrusted_) {
+      *error = {error_kind::other, path, "Permission denied"};
+      return false;
+    }
+    *target = "/bak/target.sql";
+    return true;
+  }
+  bool name_is_reserved(const std::string& path, std::string* name) override {
+    *name = "NUL.sql";
+    return name_reserved_ && path == "/bak/target.sql";
+  }
+  bool open_device(const std::string& path, scoped_handle* device, os_error* error) override {
+    EXPECT_EQ(path, "/bak/target.sql");
+    if (!device_) return true;
+    calls_.push_back("device");
+    if (device_fails_) {
+      *error = {error_kind::other, path, "No such device or address"};
+      return false;
+    }
+    // Any open file will do for a device that nothing reads.
+    temp_file stand_in;
+    std::string name = "device" + std::to_string(++devices_opened_);
+    os_error failed;
+    EXPECT_TRUE(::create_temp_file((dir_.path / name).string(), &stand_in, &failed))
+        << error_text(failed);
+    *device = std::move(stand_in.handle);
+    return true;
+  }
+  void hold_ending_signals() override { calls_.push_back("hold"); }
+  int release_ending_signals() override {
+    calls_.push_back("release");
+    return now_ms_ >= signal_at_ms_ ? SIGINT : 0;
+  }
+  bool ending_signal_held() override { return now_ms_ >= signal_at_ms_; }
+  void sleep(int64_t ms) override {
+    ++sleeps_;
+    now_ms_ += ms;
+  }
+  int64_t now_ms() override { return now_ms_; }
+  bool text_is_usable(const std::string& text, os_error*) override {
+    return text.find('\0') == std::string::npos;
   }
 
   // The calls between holding and releasing the signals.
@@ -185,22 +189,23 @@ TEST_F(DumpJob, ASuccessfulDumpReplacesTheTargetOfTheLink) {
   EXPECT_EQ(result.elapsed_ms, 2500);
   EXPECT_EQ(result.bytes, 2500);
   EXPECT_EQ(held_calls(), (std::vector<std::string>{"claim", "start", "rights", "put"}));
-  EXPECT_EQ(result.rights_not_kept, "");
+  EXPECT_FALSE(result.rights_not_taken);
 
   const error_kind refused = error_kind::other;
   rights_fail_ = &refused;
   result = run();
   EXPECT_EQ(result.outcome, dump_outcome::saved) << "the dump is in place all the same";
-  EXPECT_EQ(result.rights_not_kept, "/bak/target.sql: not allowed");
-  EXPECT_EQ(result.foreign_dump_file, "");
+  ASSERT_TRUE(result.rights_not_taken);
+  EXPECT_EQ(error_text(*result.rights_not_taken), "/bak/target.sql: not allowed");
 
   // Another account's old dump: the new one is put in place as this account's.
   const error_kind foreign = error_kind::foreign;
   rights_fail_ = &foreign;
   result = run();
   EXPECT_EQ(result.outcome, dump_outcome::saved);
-  EXPECT_EQ(result.rights_not_kept, "");
-  EXPECT_EQ(result.foreign_dump_file, "/bak/target.sql");
+  ASSERT_TRUE(result.rights_not_taken);
+  EXPECT_EQ(result.rights_not_taken->kind, error_kind::foreign);
+  EXPECT_EQ(result.rights_not_taken->path, "/bak/target.sql");
 }
 
 TEST_F(DumpJob, AThrowMidDumpLeavesNoTemporaryFileAndNoSignalHeld) {
@@ -235,7 +240,7 @@ TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {
     leftover_stays_ = leftover;
     dump_result result = run();
     EXPECT_EQ(result.outcome, outcome) << error;
-    EXPECT_EQ(result.error, error);
+    EXPECT_EQ(error_text(result.error), error);
     for (const std::string& call : calls_) EXPECT_NE(call, "start") << error;
   }
 }
@@ -272,7 +277,7 @@ TEST_F(DumpJob, EveryFailureDiscardsTheTemporaryFileAndKeepsTheDump) {
     EXPECT_EQ(result.exit_status, failure.exit_status) << failure.name;
     EXPECT_EQ(held_calls().back(), "discard") << failure.name;
   }
-  EXPECT_EQ(run().error, "/bak/target.sql: in use");
+  EXPECT_EQ(error_text(run().error), "/bak/target.sql: in use");
 }
 
 TEST_F(DumpJob, AHeldDumpFileIsWaitedForOnceASecondWithOneMessage) {
@@ -291,7 +296,7 @@ TEST_F(DumpJob, AHeldDumpFileIsWaitedForOnceASecondWithOneMessage) {
   puts_held_ = INT32_MAX;
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, "/bak/target.sql: in use");
+  EXPECT_EQ(error_text(result.error), "/bak/target.sql: in use");
   EXPECT_EQ(waiting_for_.size(), 1u);
   EXPECT_EQ(sleeps_, held_dump_file_retries) << "ten minutes, not for ever";
   EXPECT_EQ(held_calls().back(), "discard");
@@ -344,7 +349,7 @@ TEST_F(DumpJob, AnotherAccountsLinkIsNotFollowedAndNothingIsWritten) {
   link_untrusted_ = true;
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error, "/bak/link.sql: Permission denied");
+  EXPECT_EQ(error_text(result.error), "/bak/link.sql: Permission denied");
   EXPECT_EQ(held_calls(), std::vector<std::string>{});
 }
 
@@ -353,8 +358,8 @@ TEST_F(DumpJob, AWindowsDeviceNameFailsAsSuchAndNeverAsAnotherProgramsBackup) {
   claims_failing_ = {error_kind::busy};  // what claiming NUL.sql.part would say
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_TRUE(result.reserved_name);
-  EXPECT_EQ(result.error, "/bak/target.sql");
+  EXPECT_EQ(result.error.kind, error_kind::reserved_name);
+  EXPECT_EQ(result.error.path, "/bak/target.sql");
   EXPECT_EQ(held_calls(), std::vector<std::string>{});
 }
 
@@ -375,7 +380,7 @@ TEST_F(DumpJob, APipeOrDeviceTakesTheDumpStraightWithNothingToPutInPlace) {
   calls_.clear();
   device_fails_ = true;
   result = run();
-  EXPECT_EQ(result.error, "/bak/target.sql: No such device or address");
+  EXPECT_EQ(error_text(result.error), "/bak/target.sql: No such device or address");
   EXPECT_EQ(held_calls(), std::vector<std::string>{"device"});
 }
 

@@ -1,12 +1,11 @@
 #include "backup/scheduler.h"
 
 #include <algorithm>
-#include <ctime>
+#include <optional>
 #include <vector>
 
 #include "backup/cadence.h"
 #include "backup/report_text.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -14,6 +13,12 @@ namespace {
 // into a pipe).
 std::string size_piece(const console& con, text_id label, int64_t bytes) {
   return bytes == unknown_size ? "" : labelled(con, label, size_text(bytes));
+}
+
+// "<path>: <why>": the system's words, or the program's where the system has none.
+std::string failure_text(const console& con, const os_error& error) {
+  if (error.kind != error_kind::reserved_name) return error_text(error);
+  return error.path + ": " + std::string(text(text_id::reserved_name_reason, con.encoding));
 }
 
 // The lines that say how a backup went.
@@ -26,11 +31,7 @@ std::vector<kept_line> report(const console& con, const backup_settings& setting
     case dump_outcome::tool_failed:
       return {keep_line(con, text_id::backup_failed, exit_status_text(result.exit_status))};
     case dump_outcome::not_saved:
-      if (result.reserved_name)
-        return {keep_line(
-            con, text_id::backup_not_saved,
-            result.error + ": " + std::string(text(text_id::reserved_name_reason, con.encoding)))};
-      return {keep_line(con, text_id::backup_not_saved, result.error)};
+      return {keep_line(con, text_id::backup_not_saved, failure_text(con, result.error))};
     case dump_outcome::busy:
       return {keep_line(con, text_id::backup_busy)};
     case dump_outcome::overran:
@@ -47,10 +48,12 @@ std::vector<kept_line> report(const console& con, const backup_settings& setting
       keep_line(con, text_id::dump_took, elapsed_text(result.elapsed_ms, con.encoding));
   took.text += size_piece(con, text_id::dump_took_size, result.bytes);
   std::vector<kept_line> lines = {done, took};
-  if (!result.rights_not_kept.empty())
-    lines.push_back(keep_line(con, text_id::rights_not_kept, result.rights_not_kept));
-  if (!result.foreign_dump_file.empty())
-    lines.push_back(keep_line(con, text_id::foreign_dump_file, result.foreign_dump_file));
+  if (const std::optional<os_error>& rights = result.rights_not_taken; rights) {
+    if (rights->kind == error_kind::foreign)
+      lines.push_back(keep_line(con, text_id::foreign_dump_file, rights->path));
+    else
+      lines.push_back(keep_line(con, text_id::rights_not_kept, error_text(*rights)));
+  }
   return lines;
 }
 
@@ -58,7 +61,8 @@ std::vector<kept_line> report(const console& con, const backup_settings& setting
 // show again after the screen is cleared: when it started, and its result.
 // A signal that ended the program meanwhile ends it once that is said.
 std::vector<kept_line> back_up(console& con, const backup_settings& settings,
-                               const dump_command& command, int64_t due_ms, const backup_env& env) {
+                               const dump_command& command, int64_t due_ms, os_env& env,
+                               const dump_runner& run) {
   std::vector<kept_line> lines = {
       keep_line(con, text_id::last_backup_at, env.local_time_at(env.now_ms()))};
   print_line(con, text_id::backup_started);
@@ -71,7 +75,7 @@ std::vector<kept_line> back_up(console& con, const backup_settings& settings,
   auto waiting = [&con](const std::string& held_file) {
     print_line(con, text_id::backup_waiting_for_holder, held_file);
   };
-  dump_result result = env.run_dump(command, dump_file_path(settings), due_ms, progress, waiting);
+  dump_result result = run(env, command, dump_file_path(settings), due_ms, progress, waiting);
   for (const kept_line& line : report(con, settings, result)) {
     print_line(con, line);
     lines.push_back(line);
@@ -92,34 +96,19 @@ int64_t next_due(int64_t due_ms, int64_t interval_ms, int64_t now_ms) {
   return due_ms + ((now_ms - due_ms) / interval_ms + 1) * interval_ms;
 }
 
-}  // namespace
-
-backup_env system_backup_env() {
-  cadence steady;
-  return {
-      monotonic_milliseconds,
-      [](int64_t at_ms) {
-        return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / second_ms);
-      },
-      [steady]() mutable {
-        // Again if woken early: a tick must not show a second twice.
-        for (int64_t left = advance_cadence(&steady, monotonic_milliseconds()); left > 0;
-             left = steady.deadline_ms - monotonic_milliseconds())
-          sleep_milliseconds(left);
-      },
-      [](const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
-         const dump_progress& on_progress, const dump_waiting& on_waiting) {
-        return run_dump(system_dump_env(), command, dump_file, deadline_ms, on_progress,
-                        on_waiting);
-      },
-      end_by_signal,
-      modified_ago,
-      {dump_tool_to_start(find_program)}};
+// Sleeps until the cadence's next tick; again if woken early, so that a tick
+// never shows a second twice.
+void sleep_one_tick(os_env& env, cadence* steady) {
+  for (int64_t left = advance_cadence(steady, env.now_ms()); left > 0;
+       left = steady->deadline_ms - env.now_ms())
+    env.sleep(left);
 }
 
-void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
-                     const std::vector<kept_line>& warnings) {
-  const dump_command command = build_dump_command(settings, env.tool);
+}  // namespace
+
+void run_auto_backup(console& con, backup_settings& settings, os_env& env, const dump_tool& tool,
+                     const std::vector<kept_line>& warnings, const dump_runner& run) {
+  const dump_command command = build_dump_command(settings, tool);
   const int64_t interval_ms = int64_t{settings.interval_days} * seconds_per_day * second_ms;
   int64_t now_ms = env.now_ms();
   // The count began a second before its first line, which shows one less.
@@ -127,7 +116,7 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
   // A restart keeps the schedule: one interval after the last dump, or at once
   // where that has passed; never later than a start without a dump.
   int64_t age_ms = 0;
-  if (env.dump_file_age(dump_file_path(settings), &age_ms) && age_ms >= 0)
+  if (env.modified_ago(dump_file_path(settings), &age_ms) && age_ms >= 0)
     due_ms = std::clamp(now_ms + interval_ms - age_ms, now_ms, due_ms);
   // A due time already past (a dump that overran it) means the next tick.
   auto print_next_time = [&] {
@@ -138,13 +127,14 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
   // backup, then the last backup's report.
   std::vector<kept_line> shown_again = warnings;
   int32_t clear_tick_count = 0;
+  cadence steady;
   for (;;) {
     ++clear_tick_count;
     settings.countdown_seconds = seconds_until(due_ms, now_ms);
     print_line(con, text_id::progress_label, std::to_string(settings.countdown_seconds));
     if (settings.countdown_seconds == 0) {
       due_ms = next_due(due_ms, interval_ms, now_ms);
-      shown_again = back_up(con, settings, command, due_ms, env);
+      shown_again = back_up(con, settings, command, due_ms, env, run);
       print_next_time();
     }
     if (clear_tick_count == clear_screen_every_ticks) {
@@ -156,7 +146,7 @@ void run_auto_backup(console& con, backup_settings& settings, const backup_env& 
         print_next_time();
       }
     }
-    env.sleep_one_second();
+    sleep_one_tick(env, &steady);
     now_ms = env.now_ms();
   }
 }

@@ -12,31 +12,10 @@
 #include "settings/backup_settings.h"
 #include "shell/console.h"
 
-// What the scheduler needs from the world, so that tests can drive it tick by
-// tick without sleeping or dumping.
-struct backup_env {
-  // Milliseconds on a clock that goes on while the machine sleeps.
-  std::function<int64_t()> now_ms;
-  // The local date and time ("YYYY-MM-DD HH:MM:SS") at a moment of that clock.
-  std::function<std::string(int64_t at_ms)> local_time_at;
-  // Sleeps until the next tick of a steady one-second cadence.
-  std::function<void()> sleep_one_second;
-  std::function<dump_result(const dump_command& command, const std::string& dump_file,
-                            int64_t deadline_ms, const dump_progress& on_progress,
-                            const dump_waiting& on_waiting)>
-      run_dump;
-  // Ends the process as `signal` would have, once the backup it cut short
-  // has been reported.
-  std::function<void(int signal)> end_by_signal;
-  // How long ago the dump file at a path was last written (modified_ago());
-  // false where there is none.
-  std::function<bool(const std::string& path, int64_t* age_ms)> dump_file_age;
-  // The dump tool to start, and what it is.
-  dump_tool tool;
-};
-
-// The real clock, ticking steadily from now, and the real dump.
-backup_env system_backup_env();
+// How a backup is made: run_dump(), or a test's stand-in for it.
+using dump_runner = std::function<dump_result(
+    os_env& env, const dump_command& command, const std::string& dump_file, int64_t deadline_ms,
+    const dump_progress& on_progress, const dump_waiting& on_waiting)>;
 
 // The screen is cleared after this many ticks, so that it never fills up.
 constexpr int32_t clear_screen_every_ticks = 2000;
@@ -56,9 +35,10 @@ constexpr int32_t clear_screen_every_ticks = 2000;
 // interval after the one before, however long a
 // dump takes; a dump still running when the next falls due is ended. After a
 // stall past due times (a sleeping machine), one backup runs at once, then the
-// next due time that lies ahead. Never reads the console's input. Returns only
-// if env.sleep_one_second throws.
-[[noreturn]] void run_auto_backup(console& con, backup_settings& settings, const backup_env& env,
-                                  const std::vector<kept_line>& warnings = {});
+// next due time that lies ahead. Each backup runs `tool` through `run`. Never
+// reads the console's input. Returns only by a throw from `env` or `run`.
+[[noreturn]] void run_auto_backup(console& con, backup_settings& settings, os_env& env,
+                                  const dump_tool& tool, const std::vector<kept_line>& warnings,
+                                  const dump_runner& run = run_dump);
 
 #endif  // AUTODUMP_BACKUP_SCHEDULER_H_

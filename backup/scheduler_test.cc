@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "tests/fake_env.h"
 #include "tests/stream_io.h"
 
 namespace {
@@ -19,7 +20,7 @@ struct ended_by {
 
 constexpr int64_t kDayMs = 86'400'000;
 
-class Scheduler : public ::testing::Test {
+class Scheduler : public ::testing::Test, public fake_env {
  protected:
   Scheduler() {
     settings_.save_dir = "/bak/";
@@ -32,38 +33,39 @@ class Scheduler : public ::testing::Test {
   // progress each second, and ends with the next of results_, or with success
   // (a dump of 1.5 KB) once they are used up.
   void run(int ticks) {
-    int sleeps = 0;
-    backup_env env{[&] { return now_ms_; },
-                   [](int64_t at_ms) { return "@" + std::to_string(at_ms / 1000); },
-                   [&] {
-                     if (++sleeps == ticks) throw stop_ticking{};
-                     now_ms_ += 1000 + stalls_[sleeps];
-                   },
-                   [&](const dump_command& command, const std::string& dump_file,
-                       int64_t deadline_ms, const dump_progress& on_progress, const dump_waiting&) {
-                     EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
-                     EXPECT_EQ(dump_file, "/bak/shop.sql");
-                     dumps_.push_back({now_ms_, deadline_ms});
-                     for (int64_t ms = 1000; ms < dump_ms_ && ms <= 10'000; ms += 1000)
-                       on_progress(ms, ms / 1000 * 300 * 1024);
-                     now_ms_ += dump_ms_;
-                     dump_result result{dump_outcome::saved, 0, "", dump_ms_, 1536};
-                     if (dumps_.size() <= results_.size()) result = results_[dumps_.size() - 1];
-                     return result;
-                   },
-                   [](int signal) { throw ended_by{signal}; },
-                   [&](const std::string& path, int64_t* age_ms) {
-                     EXPECT_EQ(path, "/bak/shop.sql");
-                     if (dump_age_ms_) *age_ms = *dump_age_ms_;
-                     return dump_age_ms_.has_value();
-                   },
-                   {"mysqldump"}};
+    ticks_ = ticks;
+    sleeps_ = 0;
+    auto dump = [&](os_env&, const dump_command& command, const std::string& dump_file,
+                    int64_t deadline_ms, const dump_progress& on_progress, const dump_waiting&) {
+      EXPECT_EQ(command.arguments, build_dump_command(settings_).arguments);
+      EXPECT_EQ(dump_file, "/bak/shop.sql");
+      dumps_.push_back({now_ms_, deadline_ms});
+      for (int64_t ms = 1000; ms < dump_ms_ && ms <= 10'000; ms += 1000)
+        on_progress(ms, ms / 1000 * 300 * 1024);
+      now_ms_ += dump_ms_;
+      dump_result result{dump_outcome::saved, 0, {}, dump_ms_, 1536};
+      if (dumps_.size() <= results_.size()) result = results_[dumps_.size() - 1];
+      return result;
+    };
     try {
-      run_auto_backup(con_, settings_, env, warnings_);
+      run_auto_backup(con_, settings_, *this, {"mysqldump"}, warnings_, dump);
     } catch (const stop_ticking&) {
     } catch (const ended_by& ended) {
       ended_by_ = ended.signal;
     }
+  }
+
+  int64_t now_ms() override { return now_ms_; }
+  std::string local_time_at(int64_t at_ms) override { return "@" + std::to_string(at_ms / 1000); }
+  void sleep(int64_t ms) override {
+    if (++sleeps_ == ticks_) throw stop_ticking{};
+    now_ms_ += ms + stalls_[sleeps_];
+  }
+  void end_by_signal(int signal) override { throw ended_by{signal}; }
+  bool modified_ago(const std::string& path, int64_t* age_ms) override {
+    EXPECT_EQ(path, "/bak/shop.sql");
+    if (dump_age_ms_) *age_ms = *dump_age_ms_;
+    return dump_age_ms_.has_value();
   }
 
   // The lines printed, without those that tell a dump's progress.
@@ -89,6 +91,8 @@ class Scheduler : public ::testing::Test {
   // How long ago the dump file was written; none where not set.
   std::optional<int64_t> dump_age_ms_;
   int ended_by_ = 0;
+  int ticks_ = 0;
+  int sleeps_ = 0;
   struct dump_call {
     int64_t at_ms, deadline_ms;
   };
@@ -171,8 +175,13 @@ TEST_F(Scheduler, ABackupShowsItsProgressItsSizeAndTheNextTime) {
 TEST_F(Scheduler, ADumpIntoAPipeHasNoSizeToShowAndRightsNotKeptAreSaid) {
   settings_.countdown_seconds = 1;
   dump_ms_ = 1500;
-  results_ = {{dump_outcome::saved, 0, "", 1500, unknown_size},
-              {dump_outcome::saved, 0, "", 0, 1536, "/bak/shop.sql: Access is denied."}};
+  results_ = {{dump_outcome::saved, 0, {}, 1500, unknown_size},
+              {dump_outcome::saved,
+               0,
+               {},
+               0,
+               1536,
+               os_error{error_kind::other, "/bak/shop.sql", "Access is denied."}}};
   run(1);
   std::vector<std::string> lines = output_lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end() - 1),
@@ -186,8 +195,8 @@ TEST_F(Scheduler, ADumpIntoAPipeHasNoSizeToShowAndRightsNotKeptAreSaid) {
 
   out_.str("");
   settings_.countdown_seconds = 1;
-  dump_result foreign{dump_outcome::saved, 0, "", 0, 1536};
-  foreign.foreign_dump_file = "/bak/shop.sql";
+  dump_result foreign{dump_outcome::saved, 0, {}, 0, 1536};
+  foreign.rights_not_taken = os_error{error_kind::foreign, "/bak/shop.sql"};
   results_.push_back(foreign);
   run(1);
   EXPECT_EQ(output_lines()[5],
@@ -207,7 +216,7 @@ TEST_F(Scheduler, ABackupCutShortBySignalSaysSoAndEndsTheProgram) {
   out_.str("");
   ended_by_ = 0;
   settings_.countdown_seconds = 1;
-  dump_result saved{dump_outcome::saved, 0, "", 0, 1536};
+  dump_result saved{dump_outcome::saved, 0, {}, 0, 1536};
   saved.signal = 15;
   results_ = {killed, saved};
   run(5);
@@ -261,18 +270,17 @@ TEST_F(Scheduler, ClearsAfterTheDumpLinesWhenBothFallOnOneTick) {
 
 TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
   settings_.countdown_seconds = 1;
-  results_ = {{dump_outcome::tool_failed, 2},
-              {dump_outcome::not_saved, 0, "/bak/shop.sql: No space left on device"},
-              {dump_outcome::busy}};
+  results_ = {
+      {dump_outcome::tool_failed, 2},
+      {dump_outcome::not_saved, 0, {error_kind::other, "/bak/shop.sql", "No space left on device"}},
+      {dump_outcome::busy}};
   run(2);
   EXPECT_EQ(out_.str(),
             "下次备份时间：@"
             "5000\n现在秒：0\n开始执行备份。。\n备份失败，原备份文件保持不变，退出状态：2\n"
             "下次备份时间：@91400\n现在秒：86399\n");
 
-  dump_result reserved{dump_outcome::not_saved, 0, "D:/bak/NUL.sql"};
-  reserved.reserved_name = true;
-  results_.push_back(reserved);
+  results_.push_back({dump_outcome::not_saved, 0, {error_kind::reserved_name, "D:/bak/NUL.sql"}});
   results_.push_back({dump_outcome::tool_failed, static_cast<int>(0xC0000005u)});
   for (const char* failure :
        {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件",

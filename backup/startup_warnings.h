@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/os_env.h"
 #include "settings/backup_settings.h"
 #include "shell/console.h"
 
@@ -19,7 +20,7 @@
 // system; changes nothing. Returns whether it found a database name, the dump
 // tool and values it can be started with, without which trying the connection
 // is pointless.
-bool warn_before_backing_up(console& con, const backup_settings& settings,
+bool warn_before_backing_up(console& con, os_env& env, const backup_settings& settings,
                             const std::string& dump_tool, std::vector<kept_line>* shown);
 
 #endif  // AUTODUMP_BACKUP_STARTUP_WARNINGS_H_

@@ -9,7 +9,7 @@ namespace {
 
 constexpr int64_t kNever = INT64_MAX;
 
-tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
+tool_result wait_for_tool(os_env& env, int64_t deadline_ms,
                           const std::function<void()>& each_second) {
   cadence tick{env.now_ms() + second_ms};
   bool overran = false;
@@ -18,7 +18,7 @@ tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
   for (;;) {
     const int64_t now_ms = env.now_ms();
     if (!overran && now_ms >= deadline_ms) {
-      env.end_tool_politely();
+      env.end_program_politely();
       overran = true;
       force_at_ms = std::min(force_at_ms, now_ms + tool_grace_ms);
     }
@@ -29,7 +29,7 @@ tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
       force_at_ms = std::min(force_at_ms, now_ms + tool_grace_ms);
     }
     if (now_ms >= force_at_ms) {
-      env.end_tool_by_force();
+      env.end_program_by_force();
       force_at_ms = kNever;
     }
     if (now_ms >= tick.deadline_ms) {
@@ -39,21 +39,29 @@ tool_result wait_for_tool(const dump_env& env, int64_t deadline_ms,
     const int64_t until_ms =
         std::min({tick.deadline_ms, force_at_ms, overran ? kNever : deadline_ms});
     int status = 0;
-    if (env.wait_for_tool(std::max<int64_t>(until_ms - now_ms, 0), &status))
+    if (env.wait_for_program(std::max<int64_t>(until_ms - now_ms, 0), &status))
       return {overran ? tool_end::overran : tool_end::exited, status};
   }
 }
 
-tool_result start_and_wait(const dump_env& env, const std::vector<std::string>& arguments,
+tool_result start_and_wait(os_env& env, const std::vector<std::string>& arguments,
                            const scoped_handle& output, int64_t deadline_ms,
                            const std::function<void()>& each_second) {
-  if (!env.start_tool(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
-  return wait_for_tool(env, deadline_ms, each_second);
+  if (!env.start_program(arguments, output, nullptr)) return {tool_end::exited, tool_not_started};
+  // A throw while it runs (from `each_second`) leaves nothing of it running.
+  scope_guard ended([&] {
+    env.end_program_by_force();
+    int status = 0;
+    env.wait_for_program(tool_grace_ms, &status);
+  });
+  tool_result result = wait_for_tool(env, deadline_ms, each_second);
+  ended.dismiss();
+  return result;
 }
 
 }  // namespace
 
-tool_result run_tool(const dump_env& env, const dump_command& command, const scoped_handle& output,
+tool_result run_tool(os_env& env, const dump_command& command, const scoped_handle& output,
                      int64_t deadline_ms, const std::function<void()>& each_second) {
   if (env.ending_signal_held()) return {tool_end::interrupted};
   if (command.option_file.empty())

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "backup/dump_command.h"
-#include "backup/dump_env.h"
+#include "backup/os_env.h"
 
 // How long a tool asked to end (at its deadline, or by an ending signal passed
 // on to it) has before it is ended by force.
@@ -37,7 +37,7 @@ struct tool_result {
 // it is asked to end, and ended by force tool_grace_ms later; an ending signal
 // held meanwhile is passed on to it, and it is ended by force tool_grace_ms
 // after that. Needs the ending signals held.
-tool_result run_tool(const dump_env& env, const dump_command& command, const scoped_handle& output,
+tool_result run_tool(os_env& env, const dump_command& command, const scoped_handle& output,
                      int64_t deadline_ms, const std::function<void()>& each_second);
 
 #endif  // AUTODUMP_BACKUP_TOOL_RUN_H_

@@ -22,12 +22,13 @@ enum class error_kind {
   busy,             // another program holds the file: its claim, or (on Windows) its sharing
   unrepresentable,  // the text holds a character the program's encoding lacks
   foreign,          // another account owns the file, and it is not taken as this program's
+  reserved_name,    // a name in the path is Windows' for a device (name_is_reserved())
 };
 
 struct os_error {
   error_kind kind = error_kind::other;
-  std::string path;    // the file it is about; "" where none in particular
-  std::string reason;  // the system's words
+  std::string path{};    // the file it is about; "" where none in particular
+  std::string reason{};  // the system's words
 };
 
 // "<path>: <reason>", or the reason alone where there is no path.

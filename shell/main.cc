@@ -23,20 +23,19 @@ int main() {
   open_standard_streams();
   survive_closed_pipes();
   connect_console_streams();
-  console con{standard_io(),
-              encoding_for_codeset(console_codeset()),
-              stdout_can_be_cleared() ? clear_standard_output : nullptr,
-              stdout_is_screen(),
+  console con{standard_io(), encoding_for_codeset(console_codeset()),
+              stdout_can_be_cleared() ? clear_standard_output : nullptr, stdout_is_screen(),
               stdout_is_journal()};
   int status = run_main_menu(con, g_settings, [&con] {
     keep_console_from_pausing();
-    backup_env env = system_backup_env();
+    os_env& env = system_env();
+    dump_tool tool{dump_tool_to_start(env)};
     std::vector<kept_line> warnings;
-    if (warn_before_backing_up(con, g_settings, env.tool.path, &warnings)) {
-      env.tool.version = identify_tool(system_dump_env(), env.tool.path);
-      check_connection(con, g_settings, env.tool, system_dump_env(), &warnings);
+    if (warn_before_backing_up(con, env, g_settings, tool.path, &warnings)) {
+      tool.version = identify_tool(env, tool.path);
+      check_connection(con, g_settings, tool, env, &warnings);
     }
-    run_auto_backup(con, g_settings, env, warnings);
+    run_auto_backup(con, g_settings, env, tool, warnings);
   });
   std::exit(status);
 }
