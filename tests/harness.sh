@@ -3,7 +3,8 @@
 # functions; nothing happens until one is called.
 #
 # A caller sets `work` to a folder of its own before it uses the server
-# functions: the server's data, socket and logs live there.
+# functions: the server's data, socket and logs live there, unless
+# `server_dir` names the folder of a server shared by the tests of one run.
 
 # fail MESSAGE: reports a failed check and counts it in `failures`.
 fail() {
@@ -71,35 +72,48 @@ _tidy_up() {
   [ -z "${work:-}" ] || [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 
-# sql ARG...: the client as the server's root, through its socket.
-sql() { mariadb --no-defaults --default-character-set=utf8mb4 -S "$work/server.sock" -uroot "$@"; }
+# The server's folder: its data, socket and logs. The caller's `work` unless
+# `server_dir` names another (a server shared by the tests of one run).
+_server() { echo "${server_dir:-$work}"; }
 
-# create_server: a new, empty MariaDB server of the caller's own in "$work", on
-# 127.0.0.1 and the first free port from 34306, started. Exports
-# MYSQL_TCP_PORT, so that the client tools reach it by default.
+# sql ARG...: the client as the server's root, through its socket.
+sql() { mariadb --no-defaults --default-character-set=utf8mb4 -S "$(_server)/server.sock" -uroot "$@"; }
+
+# create_server: a new, empty MariaDB server of the caller's own in its folder,
+# on 127.0.0.1 and the first free port from 34306, started. Exports
+# MYSQL_TCP_PORT, so that the client tools reach it by default. A port another
+# server takes meanwhile (another test, another run) means the next one.
 create_server() {
   PATH=$PATH:/usr/sbin
   if [ "$(id -u)" -eq 0 ]; then server_user=root; else server_user=$(id -un); fi
+  mariadb-install-db --no-defaults --datadir="$(_server)/data" --user="$server_user" \
+    --auth-root-authentication-method=normal --skip-test-db > "$(_server)/install.log" 2>&1 ||
+    { cat "$(_server)/install.log"; exit 1; }
   export MYSQL_TCP_PORT
   for MYSQL_TCP_PORT in $(seq 34306 34406); do
-    (exec 3<> "/dev/tcp/127.0.0.1/$MYSQL_TCP_PORT") 2> /dev/null || break
+    (exec 3<> "/dev/tcp/127.0.0.1/$MYSQL_TCP_PORT") 2> /dev/null && continue
+    start_server && return 0
+    grep -q 'Do you already have another server running' "$(_server)/server.log" || break
   done
-  mariadb-install-db --no-defaults --datadir="$work/data" --user="$server_user" \
-    --auth-root-authentication-method=normal --skip-test-db > "$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; exit 1; }
-  start_server
+  echo "the private server did not start:"; tail -20 "$(_server)/server.log"
+  exit 1
 }
 
-# start_server: starts the server that create_server made, and waits for it.
+# start_server: starts the server that create_server made, and waits for it;
+# false where it did not start.
 start_server() {
-  mariadbd --no-defaults --datadir="$work/data" --socket="$work/server.sock" \
+  : > "$(_server)/server.log"
+  mariadbd --no-defaults --datadir="$(_server)/data" --socket="$(_server)/server.sock" \
     --port="$MYSQL_TCP_PORT" --bind-address=127.0.0.1 --user="$server_user" --skip-log-bin \
-    --innodb-buffer-pool-size=256M --log-error="$work/server.log" --pid-file="$work/server.pid" \
-    ${server_options[@]+"${server_options[@]}"} 2>> "$work/server.log" &
+    --innodb-buffer-pool-size=256M --log-error="$(_server)/server.log" \
+    --pid-file="$(_server)/server.pid" ${server_options[@]+"${server_options[@]}"} \
+    < /dev/null > /dev/null 2>> "$(_server)/server.log" &
   server_pid=$!
-  wait_for 30 eval 'sql -e "SELECT 1" > /dev/null 2>&1' && return 0
-  echo "the private server did not start:"; tail -20 "$work/server.log"
-  exit 1
+  wait_for 30 eval 'kill -0 $server_pid 2> /dev/null && sql -e "SELECT 1" > /dev/null 2>&1' && return 0
+  kill -KILL "$server_pid" 2> /dev/null
+  wait "$server_pid" 2> /dev/null
+  server_pid=
+  return 1
 }
 
 # stop_server [SIGNAL]: stops it (with TERM unless told), and waits for it.
