@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
-ensure_packages cmake make g++ dpkg-dev debhelper file g++-mingw-w64-x86-64-posix
+ensure_packages cmake make g++ dpkg-dev debhelper go-md2man file g++-mingw-w64-x86-64-posix
 rm -rf dist build-package-linux
 mkdir -p dist build-package-linux/autodump
 

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/install_missing.sh
 ensure_packages cmake make g++ libgtest-dev locales procps strace faketime python3 \
-  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev debhelper groff-base unzip lintian \
+  g++-mingw-w64-x86-64-posix googletest wine wine64 dpkg-dev debhelper groff-base go-md2man unzip lintian \
   systemd systemd-container mmdebstrap
 ensure_server_packages
 ensure_gbk_locale
