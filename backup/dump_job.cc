@@ -13,24 +13,25 @@ bool claim_temp_file(os_env& env, const std::string& path, temp_file* file, os_e
     if (env.create_temp_file(path, file, error)) return true;
     if (error->kind != error_kind::exists || !env.remove_leftover(path, error)) return false;
   }
-  // Others keep taking the path: as good as held by another program.
-  error->kind = error_kind::busy;
+  // Others keep taking the path: as good as claimed by another program.
+  error->kind = error_kind::claimed;
   return false;
 }
 
-// Puts the dump in place, waiting for another program holding the dump file
-// to let go; an ending signal cuts the waiting short.
-bool put_in_place_when_free(os_env& env, temp_file* temp, const std::string& target,
-                            const dump_waiting& on_waiting, os_error* error) {
-  bool placed = env.put_in_place(temp, target, error);
-  for (int tries = 0; !placed && tries < held_dump_file_retries &&
+// Makes `attempt` until it succeeds, waiting once a second while another
+// program holds the file it needs (busy) for at most ten minutes; an ending
+// signal cuts the waiting short. `on_waiting` hears of the first wait.
+bool when_free(os_env& env, const dump_waiting& on_waiting, os_error* error,
+               const std::function<bool()>& attempt) {
+  bool done = attempt();
+  for (int tries = 0; !done && tries < held_dump_file_retries &&
                       error->kind == error_kind::busy && !env.ending_signal_held();
        ++tries) {
     if (tries == 0 && on_waiting) on_waiting(error->path);
     env.sleep(second_ms);
-    placed = env.put_in_place(temp, target, error);
+    done = attempt();
   }
-  return placed;
+  return done;
 }
 
 // The result of a tool that did not succeed.
@@ -59,9 +60,13 @@ dump_result claim_and_dump(os_env& env, const dump_command& command, const std::
   const int64_t started_ms = env.now_ms();
   temp_file temp;
   os_error error;
-  if (!claim_temp_file(env, temp_file_path(target), &temp, &error)) {
-    if (error.kind != error_kind::busy) return {dump_outcome::not_saved, 0, error};
-    return {dump_outcome::busy};
+  // A leftover that a scanner still holds is waited for; another program's
+  // claim means another backup to the same file.
+  const std::string temp_path = temp_file_path(target);
+  if (!when_free(env, on_waiting, &error,
+                 [&] { return claim_temp_file(env, temp_path, &temp, &error); })) {
+    if (error.kind == error_kind::claimed) return {dump_outcome::busy};
+    return {dump_outcome::not_saved, 0, error};
   }
   // Every way out but putting it in place leaves no temporary file.
   scope_guard discarded([&] { env.discard_temp_file(&temp); });
@@ -71,7 +76,8 @@ dump_result claim_and_dump(os_env& env, const dump_command& command, const std::
   const int64_t bytes = env.claimed_size(temp);
   os_error rights;
   const bool rights_kept = env.take_over_permissions(&temp, target, &rights);
-  if (put_in_place_when_free(env, &temp, target, on_waiting, &error)) {
+  if (when_free(env, on_waiting, &error,
+                [&] { return env.put_in_place(&temp, target, &error); })) {
     discarded.dismiss();
     dump_result saved{dump_outcome::saved, 0, {}, env.now_ms() - started_ms, bytes};
     if (!rights_kept) saved.rights_not_taken = rights;
@@ -98,10 +104,14 @@ dump_result dump_to(os_env& env, const dump_command& command, const std::string&
   scoped_handle device;
   os_error error;
   if (!env.resolve_links(dump_file, &target, &error)) return {dump_outcome::not_saved, 0, error};
-  // A device name would be taken for the device: the claim would fail as if
-  // another program held it, or write into the device.
-  std::string reserved;
-  if (env.name_is_reserved(target, &reserved))
+  // A name Windows cannot hold fails the claim as "Invalid name", or a colon
+  // sends the dump into a stream of another file; a device name would be
+  // taken for the device: the claim would fail as if another program held it,
+  // or write into the device.
+  std::string refused;
+  if (env.name_has_forbidden_characters(target, &refused))
+    return {dump_outcome::not_saved, 0, {error_kind::forbidden_name, target}};
+  if (env.name_is_reserved(target, &refused))
     return {dump_outcome::not_saved, 0, {error_kind::reserved_name, target}};
   if (!env.open_device(target, &device, &error)) return {dump_outcome::not_saved, 0, error};
   if (device.valid()) return dump_into(env, command, device, deadline_ms, on_progress);

@@ -44,20 +44,21 @@ struct dump_result {
 // started, and what it has written so far (or unknown_size).
 using dump_progress = std::function<void(int64_t elapsed_ms, int64_t bytes_written)>;
 
-// Told, once, that a complete dump waits for another program to let go of
-// `held_file`.
+// Told, once, that a dump waits for another program to let go of `held_file`.
 using dump_waiting = std::function<void(const std::string& held_file)>;
 
-// How long a complete dump waits for another program to let go of the dump
-// file (on Windows an antivirus scanner, a backup agent), trying once a second.
+// How long a dump waits for another program to let go of the file it needs
+// (on Windows an antivirus scanner, a backup agent), trying once a second.
 constexpr int held_dump_file_retries = 600;
 
 // Runs `command`, whose standard output is the dump, and puts the dump in
 // place of `dump_file` only when the tool succeeded before `deadline_ms` (on
 // the clock of env.now_ms()); otherwise the dump file stays as it was.
 // `on_progress` (where given) hears how the dump goes. Where another program
-// holds the dump file, the complete dump waits for it for up to ten minutes,
-// and `on_waiting` (where given) hears so when the waiting starts.
+// holds the dump file, or a leftover temporary file being deleted, the dump
+// waits for it for up to ten minutes, and `on_waiting` (where given) hears so
+// when the waiting starts. A name Windows cannot save under fails the backup
+// before anything runs.
 // Where `dump_file` is a symbolic link of this program's account or the
 // administrator's, the file it points to is replaced and the link stays;
 // another account's link is not followed, and the backup fails. Where it is

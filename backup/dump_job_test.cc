@@ -104,6 +104,10 @@ class DumpJob : public ::testing::Test, public fake_env {
     *target = "/bak/target.sql";
     return true;
   }
+  bool name_has_forbidden_characters(const std::string& path, std::string* name) override {
+    *name = "db?daily.sql";
+    return name_forbidden_ && path == "/bak/target.sql";
+  }
   bool name_is_reserved(const std::string& path, std::string* name) override {
     *name = "NUL.sql";
     return name_reserved_ && path == "/bak/target.sql";
@@ -167,6 +171,7 @@ class DumpJob : public ::testing::Test, public fake_env {
   const error_kind* rights_fail_ = nullptr;
   bool link_untrusted_ = false;
   bool name_reserved_ = false;
+  bool name_forbidden_ = false;
   // The dump file is a pipe or a device; where it fails, it cannot be opened.
   bool device_ = false;
   bool device_fails_ = false;
@@ -222,16 +227,16 @@ TEST_F(DumpJob, ALeftoverIsClearedOutOfTheWayAndOnlyThat) {
   EXPECT_EQ(held_calls(),
             (std::vector<std::string>{"claim", "remove", "claim", "start", "rights", "put"}));
 
-  const error_kind busy = error_kind::busy, other = error_kind::other;
+  const error_kind claimed = error_kind::claimed, other = error_kind::other;
   struct {
     const error_kind* leftover;
     error_kind claim;
     dump_outcome outcome;
     std::string error;
   } refused[] = {
-      {&busy, error_kind::exists, dump_outcome::busy, ""},
+      {&claimed, error_kind::exists, dump_outcome::busy, ""},
       {&other, error_kind::exists, dump_outcome::not_saved, "/bak/target.sql.part: not removed"},
-      {nullptr, error_kind::busy, dump_outcome::busy, ""},
+      {nullptr, error_kind::claimed, dump_outcome::busy, ""},
       {nullptr, error_kind::other, dump_outcome::not_saved, "/bak/target.sql.part: claim failed"},
   };
   for (const auto& [leftover, claim, outcome, error] : refused) {
@@ -353,14 +358,39 @@ TEST_F(DumpJob, AnotherAccountsLinkIsNotFollowedAndNothingIsWritten) {
   EXPECT_EQ(held_calls(), std::vector<std::string>{});
 }
 
-TEST_F(DumpJob, AWindowsDeviceNameFailsAsSuchAndNeverAsAnotherProgramsBackup) {
-  name_reserved_ = true;
-  claims_failing_ = {error_kind::busy};  // what claiming NUL.sql.part would say
+TEST_F(DumpJob, ANameWindowsCannotSaveUnderFailsAsSuchBeforeAnythingRuns) {
+  // What claiming NUL.sql.part would say; "db?daily.sql.part" is an invalid name.
+  claims_failing_ = {error_kind::claimed};
+  for (bool* refused : {&name_reserved_, &name_forbidden_}) {
+    calls_.clear();
+    *refused = true;
+    dump_result result = run();
+    EXPECT_EQ(result.outcome, dump_outcome::not_saved);
+    EXPECT_EQ(result.error.kind,
+              refused == &name_reserved_ ? error_kind::reserved_name : error_kind::forbidden_name);
+    EXPECT_EQ(result.error.path, "/bak/target.sql");
+    EXPECT_EQ(held_calls(), std::vector<std::string>{});
+    *refused = false;
+  }
+}
+
+TEST_F(DumpJob, ALeftoverStillHeldWhileBeingDeletedIsWaitedFor) {
+  // A scanner holds the leftover .part that a shutdown left: its name is not
+  // free until the scanner lets go, three seconds on.
+  claims_failing_ = {error_kind::busy, error_kind::busy, error_kind::busy};
+  EXPECT_EQ(run().outcome, dump_outcome::saved);
+  EXPECT_EQ(waiting_for_, std::vector<std::string>{"/bak/target.sql.part"});
+  EXPECT_EQ(sleeps_, 3);
+
+  // Held for good: ten minutes, then the reason.
+  waiting_for_.clear();
+  sleeps_ = 0;
+  claims_failing_ = {error_kind::busy};
+  keep_failing_claims_ = true;
   dump_result result = run();
   EXPECT_EQ(result.outcome, dump_outcome::not_saved);
-  EXPECT_EQ(result.error.kind, error_kind::reserved_name);
-  EXPECT_EQ(result.error.path, "/bak/target.sql");
-  EXPECT_EQ(held_calls(), std::vector<std::string>{});
+  EXPECT_EQ(error_text(result.error), "/bak/target.sql.part: claim failed");
+  EXPECT_EQ(sleeps_, held_dump_file_retries);
 }
 
 TEST_F(DumpJob, APipeOrDeviceTakesTheDumpStraightWithNothingToPutInPlace) {

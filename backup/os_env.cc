@@ -31,6 +31,9 @@ class system_os_env : public os_env {
   bool name_is_reserved(const std::string& path, std::string* name) override {
     return ::name_is_reserved(path, name);
   }
+  bool name_has_forbidden_characters(const std::string& path, std::string* name) override {
+    return ::name_has_forbidden_characters(path, name);
+  }
   bool text_is_usable(const std::string& text, os_error* error) override {
     return ::text_is_usable(text, error);
   }

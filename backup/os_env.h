@@ -31,6 +31,7 @@ class os_env {
   virtual bool modified_ago(const std::string& path, int64_t* age_ms) = 0;
   virtual bool open_device(const std::string& path, scoped_handle* device, os_error* error) = 0;
   virtual bool name_is_reserved(const std::string& path, std::string* name) = 0;
+  virtual bool name_has_forbidden_characters(const std::string& path, std::string* name) = 0;
   virtual bool text_is_usable(const std::string& text, os_error* error) = 0;
 
   // Temporary, handed and scratch files.

@@ -17,8 +17,11 @@ std::string size_piece(const console& con, text_id label, int64_t bytes) {
 
 // "<path>: <why>": the system's words, or the program's where the system has none.
 std::string failure_text(const console& con, const os_error& error) {
-  if (error.kind != error_kind::reserved_name) return error_text(error);
-  return error.path + ": " + std::string(text(text_id::reserved_name_reason, con.encoding));
+  if (error.kind == error_kind::reserved_name)
+    return error.path + ": " + std::string(text(text_id::reserved_name_reason, con.encoding));
+  if (error.kind == error_kind::forbidden_name)
+    return error.path + ": " + std::string(text(text_id::forbidden_name_reason, con.encoding));
+  return error_text(error);
 }
 
 // The lines that say how a backup went.

@@ -281,10 +281,13 @@ TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
             "下次备份时间：@91400\n现在秒：86399\n");
 
   results_.push_back({dump_outcome::not_saved, 0, {error_kind::reserved_name, "D:/bak/NUL.sql"}});
+  results_.push_back(
+      {dump_outcome::not_saved, 0, {error_kind::forbidden_name, "D:/bak/db?daily.sql"}});
   results_.push_back({dump_outcome::tool_failed, static_cast<int>(0xC0000005u)});
   for (const char* failure :
        {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件",
-        "新备份无法保存：D:/bak/NUL.sql: 文件名是Windows保留的设备名", "退出状态：0xC0000005"}) {
+        "新备份无法保存：D:/bak/NUL.sql: 文件名是Windows保留的设备名",
+        "新备份无法保存：D:/bak/db?daily.sql: 文件名含有Windows不允许的字符", "退出状态：0xC0000005"}) {
     out_.str("");
     settings_.countdown_seconds = 1;
     run(1);

@@ -21,9 +21,13 @@ void warn_of_dump_file(console& con, os_env& env, const std::string& dump_file,
     warn(con, shown, keep_line(con, text_id::warning_untrusted_link, refused.path));
     return;
   }
-  std::string reserved;
-  if (env.name_is_reserved(target, &reserved)) {
-    warn(con, shown, keep_line(con, text_id::warning_reserved_name, reserved));
+  std::string name;
+  if (env.name_has_forbidden_characters(target, &name)) {
+    warn(con, shown, keep_line(con, text_id::warning_forbidden_name, name));
+    return;
+  }
+  if (env.name_is_reserved(target, &name)) {
+    warn(con, shown, keep_line(con, text_id::warning_reserved_name, name));
     return;
   }
   if (env.is_directory(target)) {

@@ -46,6 +46,10 @@ class StartupWarnings : public ::testing::Test, public fake_env {
     *name = "NUL.sql";
     return reserved_ && !path.empty();
   }
+  bool name_has_forbidden_characters(const std::string& path, std::string* name) override {
+    *name = "db?daily.sql";
+    return forbidden_ && !path.empty();
+  }
   bool is_directory(const std::string& path) override { return directories_.count(path) > 0; }
   bool directory_accepts_files(const std::string& directory, os_error* error) override {
     EXPECT_EQ(directory, expected_folder_);
@@ -74,6 +78,7 @@ class StartupWarnings : public ::testing::Test, public fake_env {
   bool link_refused_ = false;
   std::string link_target_;
   bool reserved_ = false;
+  bool forbidden_ = false;
   std::set<std::string> directories_;
   std::string expected_folder_ = "/bak/";
   std::string folder_refused_;
@@ -103,6 +108,11 @@ TEST_F(StartupWarnings, TheDumpFilesPlaceIsLookedAtWhereTheLinkLeads) {
   warn();
   EXPECT_EQ(lines(),
             std::vector<std::string>{"警告：文件名是Windows保留的设备名，无法保存：NUL.sql"});
+
+  forbidden_ = true;
+  warn();
+  EXPECT_EQ(lines(), std::vector<std::string>{
+                         "警告：文件名含有Windows不允许的字符，无法保存：db?daily.sql"});
 
   link_refused_ = true;
   warn();

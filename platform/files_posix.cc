@@ -116,6 +116,8 @@ bool open_device(const std::string& path, scoped_handle* device, os_error* error
 
 bool name_is_reserved(const std::string&, std::string*) { return false; }
 
+bool name_has_forbidden_characters(const std::string&, std::string*) { return false; }
+
 bool text_is_usable(const std::string& text, os_error* error) {
   return text.find('\0') == std::string::npos || failed(error, "", EINVAL);
 }

@@ -19,10 +19,14 @@
 enum class error_kind {
   other,
   exists,           // something is in the way at the path
-  busy,             // another program holds the file: its claim, or (on Windows) its sharing
+  claimed,          // another program has claimed the file (create_temp_file())
+  busy,             // another program holds the file open (Windows: not sharing it, or
+                    // holding it while it is being deleted), for now
   unrepresentable,  // the text holds a character the program's encoding lacks
   foreign,          // another account owns the file, and it is not taken as this program's
   reserved_name,    // a name in the path is Windows' for a device (name_is_reserved())
+  forbidden_name,   // a name in the path holds a character Windows forbids
+                    // (name_has_forbidden_characters())
 };
 
 struct os_error {
@@ -169,6 +173,13 @@ bool open_device(const std::string& path, scoped_handle* device, os_error* error
 // it. `name` gets that name. Never on POSIX.
 bool name_is_reserved(const std::string& path, std::string* name);
 
+// Whether a name in `path` (a folder's or the file's) holds a character that
+// Windows allows in no file name: < > : " | ? * or one from 1 to 31 (a colon
+// would name a stream of another file on NTFS). A drive's colon ("D:"), the
+// "\\?\", "\\.\" and "\\?\UNC\" prefixes and a share's server and name are
+// no names of the path. `name` gets that name. Never on POSIX.
+bool name_has_forbidden_characters(const std::string& path, std::string* name);
+
 // True when the system can take `text` as a name or an argument; otherwise
 // false with its words for why not: a NUL byte, which no system call can
 // take, or (on Windows, `unrepresentable`) bytes that are no text in the
@@ -268,13 +279,18 @@ struct temp_file {
 // Creates `path` afresh, owned by this program's account, readable and
 // writable by it alone, and locks it until it is put in place or discarded.
 // Fails with `exists` where something is already at `path` or took its place
-// before the lock, with `busy` where another program holds it. Unless it
+// before the lock, with `claimed` where another program holds its claim on
+// it, with `busy` where a file there is being deleted but another program
+// still holds it open (Windows), so that its name cannot be had yet. Unless it
 // succeeds, nothing is left created.
 bool create_temp_file(const std::string& path, temp_file* file, os_error* error);
 
 // Removes a leftover temporary file at `path`: a regular file of this
-// program's account that no program holds; true also when nothing is there.
-// Fails with `busy` where another program holds it; anything else at `path`
+// program's account that no program has claimed; true also when nothing is
+// there. Its name is free at once, even where another program (a scanner)
+// still holds the file open. Fails with `claimed` where another program has
+// claimed it, with `busy` where another program holds it so that it cannot
+// be removed for now; anything else at `path`
 // (another account's file, a link, which is not followed, a directory) is in
 // the way, and fails with the system's reason.
 bool remove_leftover(const std::string& path, os_error* error);
@@ -304,7 +320,7 @@ bool take_over_permissions(temp_file* file, const std::string& target, os_error*
 bool put_in_place(temp_file* file, const std::string& target, os_error* error);
 
 // Removes a claimed file, unless something else has taken its name, and
-// releases it.
+// releases it; its name is free at once, as remove_leftover() leaves it.
 void discard_temp_file(temp_file* file);
 
 // A file that the program started next reads by `name` and that no other

@@ -29,6 +29,9 @@ class fake_env : public os_env {
     missing("open_device");
   }
   bool name_is_reserved(const std::string&, std::string*) override { missing("name_is_reserved"); }
+  bool name_has_forbidden_characters(const std::string&, std::string*) override {
+    missing("name_has_forbidden_characters");
+  }
   bool text_is_usable(const std::string&, os_error*) override { missing("text_is_usable"); }
   bool create_temp_file(const std::string&, temp_file*, os_error*) override {
     missing("create_temp_file");
