@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/by_handle_win32.h"
 #include "platform/platform.h"
 #include "platform/win32_common.h"
 
@@ -74,10 +75,9 @@ PSECURITY_DESCRIPTOR private_descriptor() {
 scoped_handle create_private(const std::wstring& path, DWORD access, DWORD sharing, DWORD flags,
                              DWORD* code) {
   SECURITY_ATTRIBUTES private_file = {sizeof private_file, private_descriptor(), FALSE};
-  scoped_handle created =
-      owned(CreateFileW(path.c_str(), access, sharing,
-                        private_file.lpSecurityDescriptor ? &private_file : nullptr, CREATE_NEW,
-                        flags, nullptr));
+  scoped_handle created = owned(CreateFileW(
+      path.c_str(), access, sharing, private_file.lpSecurityDescriptor ? &private_file : nullptr,
+      CREATE_NEW, flags, nullptr));
   *code = GetLastError();
   LocalFree(private_file.lpSecurityDescriptor);
   return created;
@@ -108,41 +108,17 @@ bool held_by_another_program(const std::wstring& path, bool access_denied) {
 // target may be open (by programs that share its deletion), and only the very
 // file claimed can be renamed. Windows 10 1709 and later, on NTFS.
 bool rename_by_handle(HANDLE file, const std::wstring& target, DWORD* code) {
-  // FILE_RENAME_INFO, with the flags where older headers have a BOOLEAN.
-  struct rename_info {
-    DWORD flags;
-    HANDLE root_directory;
-    DWORD name_bytes;
-    WCHAR name[1];
-  };
-  std::vector<BYTE> buffer(sizeof(rename_info) + target.size() * sizeof(WCHAR));
-  auto* info = reinterpret_cast<rename_info*>(buffer.data());
-  info->flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-  info->root_directory = nullptr;
-  info->name_bytes = static_cast<DWORD>(target.size() * sizeof(WCHAR));
-  std::copy(target.begin(), target.end(), info->name);
-  info->name[target.size()] = L'\0';
-  // FileRenameInfoEx, which the headers name only for newer targets.
-  const auto rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-  if (SetFileInformationByHandle(file, rename_info_ex, info, static_cast<DWORD>(buffer.size())))
+  std::vector<BYTE> info = rename_info_for(target, kRenameReplaceIfExists | kRenamePosixSemantics);
+  if (SetFileInformationByHandle(file, kFileRenameInfoEx, info.data(),
+                                 static_cast<DWORD>(info.size())))
     return true;
   *code = GetLastError();
   return false;
 }
 
-// Whether a failed rename by handle says the system or the file system does
-// not offer it, so that the older rename by name is worth trying.
-bool not_offered(DWORD code) {
-  return code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_SUPPORTED ||
-         code == ERROR_INVALID_FUNCTION || code == ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// Renames the claimed `file` over `target`: by its handle where the system
-// offers it, by name otherwise. False with the system's code.
-bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
-  if (rename_by_handle(raw(file->handle), full_path(target), code)) return true;
-  if (!not_offered(*code)) return false;
-  // Nothing is renamed unless the name still names the file claimed.
+// Renames the claimed `file` over `target` by its name, unless that name no
+// longer names the file claimed.
+bool rename_by_name(temp_file* file, const std::wstring& target, DWORD* code) {
   if (!same_file(raw(file->handle), file->path)) {
     *code = ERROR_FILE_INVALID;
     return false;
@@ -152,6 +128,55 @@ bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
     return true;
   *code = GetLastError();
   return false;
+}
+
+// Renames the claimed `file` over `target`: by its handle where the system
+// offers it, by name otherwise. False with the system's code.
+bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
+  return newer_or_older(
+      [&](DWORD* failed) { return rename_by_handle(raw(file->handle), full_path(target), failed); },
+      [&](DWORD* failed) { return rename_by_name(file, target, failed); }, code);
+}
+
+// Removes the file open as `file` (with DELETE access) at `path` so that its
+// name is free at once, even while another program (a scanner) still holds
+// it: with POSIX semantics where the system offers them (Windows 10 1709 and
+// later, on NTFS); elsewhere it is renamed to a name of its own beside, then
+// removed once the last holder lets go ("If a file cannot be deleted, its name
+// cannot be reused. To reuse a file name immediately, rename the existing
+// file").
+bool remove_now(HANDLE file, const std::wstring& path) {
+  auto posix_delete = [&](DWORD* code) {
+    DWORD flags = kDispositionDelete | kDispositionPosixSemantics;
+    if (SetFileInformationByHandle(file, kFileDispositionInfoEx, &flags, sizeof flags)) return true;
+    *code = GetLastError();
+    return false;
+  };
+  auto rename_aside_and_delete = [&](DWORD* code) {
+    static int count = 0;
+    std::wstring aside = full_path(path) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                         std::to_wstring(++count) + L".deleted";
+    std::vector<BYTE> info = rename_info_for(aside, 0);
+    // FileRenameInfo: a BOOLEAN ReplaceIfExists of false, which the flags' 0 is.
+    SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()));
+    if (delete_on_close(file)) return true;
+    *code = GetLastError();
+    return false;
+  };
+  DWORD code = 0;
+  return newer_or_older(posix_delete, rename_aside_and_delete, &code);
+}
+
+// Whether a name that cannot be opened is that of a file being deleted that
+// another program still holds: it is still listed in its folder, and every
+// open of it is refused (ERROR_ACCESS_DENIED, as DeleteFile's documentation
+// says).
+bool being_deleted(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
 }
 
 }  // namespace
@@ -165,9 +190,12 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
   scoped_handle created =
       create_private(wide, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
                      FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, &code);
-  if (!created.valid())
+  if (!created.valid()) {
+    if (code == ERROR_ACCESS_DENIED && being_deleted(wide))
+      return failed(error, path, code, error_kind::busy);
     return failed(error, path, code,
                   code == ERROR_FILE_EXISTS ? error_kind::exists : error_kind::other);
+  }
   bool locked = lock_claim(raw(created));
   // Before the lock, another program took it for a leftover: it removed it, or
   // holds it now.
@@ -177,16 +205,18 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
     return true;
   }
   return locked ? failed(error, path, ERROR_FILE_EXISTS, error_kind::exists)
-                : failed(error, path, ERROR_LOCK_VIOLATION, error_kind::busy);
+                : failed(error, path, ERROR_LOCK_VIOLATION, error_kind::claimed);
 }
 
 bool remove_leftover(const std::string& path, os_error* error) {
-  scoped_handle file = open_to_look_at(to_wide_path(path), GENERIC_READ | DELETE | READ_CONTROL);
+  const std::wstring wide = to_wide_path(path);
+  scoped_handle file = open_to_look_at(wide, GENERIC_READ | DELETE | READ_CONTROL);
   if (!file.valid()) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return true;
-    return failed(error, path, code,
-                  code == ERROR_SHARING_VIOLATION ? error_kind::busy : error_kind::other);
+    bool held =
+        code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && being_deleted(wide));
+    return failed(error, path, code, held ? error_kind::busy : error_kind::other);
   }
   // Only what this program's account could have left: not another account's
   // file, nor a link, a directory or a device.
@@ -196,8 +226,8 @@ bool remove_leftover(const std::string& path, os_error* error) {
       GetFileType(raw(file)) != FILE_TYPE_DISK)
     return failed(error, path, ERROR_FILE_EXISTS);
   if (!owned_by_this_account(raw(file), false)) return failed(error, path, ERROR_ACCESS_DENIED);
-  if (!lock_claim(raw(file))) return failed(error, path, ERROR_LOCK_VIOLATION, error_kind::busy);
-  return delete_on_close(raw(file)) || failed(error, path, GetLastError());
+  if (!lock_claim(raw(file))) return failed(error, path, ERROR_LOCK_VIOLATION, error_kind::claimed);
+  return remove_now(raw(file), wide) || failed(error, path, GetLastError());
 }
 
 int64_t claimed_size(const temp_file& file) {
@@ -258,7 +288,8 @@ bool put_in_place(temp_file* file, const std::string& target, os_error* error) {
 }
 
 void discard_temp_file(temp_file* file) {
-  delete_on_close(raw(file->handle));
+  // By its handle: the very file claimed, whatever has taken its name since.
+  remove_now(raw(file->handle), to_wide_path(file->path));
   file->handle.reset();
 }
 
@@ -305,18 +336,16 @@ bool create_handed_file(const std::string& content, handed_file* file, os_error*
   if (!std::exchange(swept, true)) remove_handed_leftovers(temporary_folder());
   const std::wstring path = numbered_temporary_path(kHandedPrefix, L".cnf");
   DWORD code = 0;
-  scoped_handle created =
-      create_private(path, GENERIC_WRITE, 0,
-                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, &code);
+  scoped_handle created = create_private(
+      path, GENERIC_WRITE, 0, FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, &code);
   const std::string name = from_wide(path.data(), path.size());
   if (!created.valid()) return failed(error, name, code);
   DWORD written = 0;
   // Closed before the program starts: the client tools open it without
   // sharing its deletion.
-  bool complete =
-      WriteFile(raw(created), content.data(), static_cast<DWORD>(content.size()), &written,
-                nullptr) &&
-      written == content.size();
+  bool complete = WriteFile(raw(created), content.data(), static_cast<DWORD>(content.size()),
+                            &written, nullptr) &&
+                  written == content.size();
   code = GetLastError();
   created.reset();
   if (!complete) {
@@ -346,8 +375,7 @@ std::string read_scratch_file(const scoped_handle& file, std::size_t most) {
   std::string text(most, '\0');
   OVERLAPPED from_start = {};
   DWORD length = 0;
-  if (!ReadFile(raw(file), text.data(), static_cast<DWORD>(most), &length, &from_start))
-    length = 0;
+  if (!ReadFile(raw(file), text.data(), static_cast<DWORD>(most), &length, &from_start)) length = 0;
   text.resize(length);
   return text;
 }
