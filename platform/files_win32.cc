@@ -3,6 +3,8 @@
 // After windows.h, which it needs.
 #include <winioctl.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <vector>
 
@@ -20,25 +22,10 @@ bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByteEx(program_code_pag
 // A chain of symbolic links longer than the system follows is a circle.
 constexpr int kMostLinks = 63;
 
-// The header of a symbolic link's reparse data (REPARSE_DATA_BUFFER, which
-// only the driver kit declares), followed by its names.
-struct symbolic_link_data {
-  DWORD tag;
-  WORD data_length;
-  WORD reserved;
-  WORD substitute_offset;
-  WORD substitute_length;
-  WORD print_offset;
-  WORD print_length;
-  DWORD flags;
-  WCHAR names[1];
-};
-constexpr DWORD kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
-
-// The path a symbolic link at `path` names, taken from the link's folder
-// where it is relative; "" where `path` is no symbolic link. `refused` where
-// it is a link whose owner is another account than this program's, SYSTEM or
-// the Administrators: it is not followed.
+// The path a symbolic link at `path` names, as the system follows it; ""
+// where `path` is no symbolic link. `refused` where it is a link whose owner
+// is another account than this program's, SYSTEM or the Administrators: it is
+// not followed.
 std::wstring link_names(const std::wstring& path, bool* refused) {
   scoped_handle link = owned(
       CreateFileW(long_form(path).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
@@ -59,22 +46,41 @@ std::wstring link_names(const std::wstring& path, bool* refused) {
   if (!DeviceIoControl(raw(link), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
                        static_cast<DWORD>(buffer.size()), &size, nullptr))
     return L"";
-  const auto* data = reinterpret_cast<const symbolic_link_data*>(buffer.data());
-  // The print name is the one a person wrote ("D:\bak\x.sql"); the
-  // substitute name is the system's ("\??\D:\bak\x.sql").
-  bool printable = data->print_length > 0;
-  std::wstring name(data->names + (printable ? data->print_offset : data->substitute_offset) / 2,
-                    (printable ? data->print_length : data->substitute_length) / 2);
-  if (!printable && name.rfind(L"\\??\\", 0) == 0) name[1] = L'\\';
-  if (!(data->flags & kRelativeLink)) return name;
-  std::wstring::size_type slash = path.find_last_of(L"\\/");
-  return (slash == std::wstring::npos ? L"" : path.substr(0, slash + 1)) + name;
+  return symbolic_link_target(path, buffer.data(), size);
+}
+
+// The names of `path` that name folders and files: those after its prefix
+// ("\\?\", "\\.\", "\\?\UNC\"), its drive ("D:") and a share's server and name.
+std::vector<std::wstring> path_names(const std::wstring& path) {
+  std::wstring rest = path;
+  std::size_t share_names = 0;
+  if (rest.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    rest.erase(0, 8);
+    share_names = 2;
+  } else if (rest.rfind(L"\\\\?\\", 0) == 0 || rest.rfind(L"\\\\.\\", 0) == 0) {
+    rest.erase(0, 4);
+  } else if (rest.rfind(L"\\\\", 0) == 0 || rest.rfind(L"//", 0) == 0) {
+    rest.erase(0, 2);
+    share_names = 2;
+  }
+  if (rest.size() >= 2 && rest[1] == L':' && iswalpha(rest[0])) rest.erase(0, 2);
+  std::vector<std::wstring> names;
+  for (std::wstring::size_type start = 0; start <= rest.size();) {
+    std::wstring::size_type end = rest.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = rest.size();
+    if (share_names > 0)
+      --share_names;
+    else
+      names.push_back(rest.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
 }
 
 // Whether `name` (one name of a path) names a device, or loses its end.
 bool reserved(const std::wstring& name) {
   if (name.back() == L'.' || name.back() == L' ') return true;
-  std::wstring base = name.substr(0, name.find(L'.'));
+  std::wstring base = name.substr(0, name.find_first_of(L".:"));
   while (!base.empty() && base.back() == L' ') base.pop_back();
   for (wchar_t& c : base) c = static_cast<wchar_t>(towupper(c));
   for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
@@ -128,8 +134,8 @@ bool modified_ago(const std::string& path, int64_t* age_ms) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!resolve_links(path, &target, nullptr) || !to_wide_path(target, &wide) ||
       !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                FILE_ATTRIBUTE_DEVICE)))
+      (data.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
     return false;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -184,19 +190,19 @@ bool name_is_reserved(const std::string& path, std::string* name) {
   std::wstring wide = to_wide(path);
   // "\\?\" and "\\.\" paths name what they say, devices included.
   if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return false;
-  std::vector<std::wstring> names;
-  for (std::wstring::size_type start = 0; start <= wide.size();) {
-    std::wstring::size_type end = wide.find_first_of(L"\\/", start);
-    if (end == std::wstring::npos) end = wide.size();
-    names.push_back(wide.substr(start, end - start));
-    start = end + 1;
+  for (const std::wstring& each : path_names(wide)) {
+    if (each.empty() || each == L"." || each == L".." || !reserved(each)) continue;
+    if (name) *name = from_wide(each);
+    return true;
   }
-  // Not the drive ("D:"), nor a share's server and name.
-  std::size_t first = wide.rfind(L"\\\\", 0) == 0 || wide.rfind(L"//", 0) == 0 ? 4 : 0;
-  if (first == 0 && !names.empty() && names[0].size() == 2 && names[0][1] == L':') first = 1;
-  for (std::size_t i = first; i < names.size(); ++i) {
-    if (names[i].empty() || names[i] == L"." || names[i] == L".." || !reserved(names[i])) continue;
-    if (name) *name = from_wide(names[i]);
+  return false;
+}
+
+bool name_has_forbidden_characters(const std::string& path, std::string* name) {
+  for (const std::wstring& each : path_names(to_wide(path))) {
+    auto forbidden = [](wchar_t c) { return c < 32 || std::wcschr(L"<>:\"|?*", c) != nullptr; };
+    if (std::none_of(each.begin(), each.end(), forbidden)) continue;
+    if (name) *name = from_wide(each);
     return true;
   }
   return false;

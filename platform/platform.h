@@ -145,7 +145,9 @@ std::string directory_part(const std::string& path);
 
 // Where a write to `path` lands, in `target`: the file that a symbolic link at
 // `path` points to, through any chain of links, whether that file exists or
-// not (a relative link is taken from the link's folder); `path` itself when it
+// not (a relative link is taken from the link's folder; on Windows one that
+// begins with a separator from its drive's root, and the link's substitute
+// name is what is followed, as Windows does); `path` itself when it
 // is no link, or when the links go round in a circle. A link is followed only
 // when this program's account or the administrator (root; on Windows SYSTEM or
 // the Administrators) owns it: another account's link fails with the reason

@@ -2,6 +2,8 @@
 
 #include <aclapi.h>
 
+#include <cstddef>
+
 UINT program_code_page() {
   static const UINT code_page = GetConsoleOutputCP() == CP_UTF8 ? CP_UTF8 : 936;
   return code_page;
@@ -145,4 +147,61 @@ std::string system_message(DWORD code) {
 bool failed(os_error* error, const std::string& path, DWORD code, error_kind kind) {
   if (error) *error = {kind, path, system_message(code)};
   return false;
+}
+
+namespace {
+
+// The header of a symbolic link's reparse data (REPARSE_DATA_BUFFER, which
+// only the driver kit declares), followed by its names.
+struct symbolic_link_data {
+  DWORD tag;
+  WORD data_length;
+  WORD reserved;
+  WORD substitute_offset;
+  WORD substitute_length;
+  WORD print_offset;
+  WORD print_length;
+  DWORD flags;
+  WCHAR names[1];
+};
+constexpr DWORD kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
+
+// The root `path` stands on: its drive ("D:", "\\?\D:") or share
+// ("\\server\share", "\\?\UNC\server\share"); "" where it names none.
+std::wstring root_of(const std::wstring& path) {
+  std::wstring::size_type names = 0;
+  std::size_t parts = 0;
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    names = 8;
+    parts = 2;
+  } else if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+    names = 4;
+  } else if (path.rfind(L"\\\\", 0) == 0) {
+    names = 2;
+    parts = 2;
+  }
+  if (parts == 0)
+    return path.size() >= names + 2 && path[names + 1] == L':' ? path.substr(0, names + 2) : L"";
+  for (; parts > 0 && names != std::wstring::npos; --parts)
+    names = path.find_first_of(L"\\/", names + 1);
+  return names == std::wstring::npos ? path : path.substr(0, names);
+}
+
+}  // namespace
+
+std::wstring symbolic_link_target(const std::wstring& link, const BYTE* data, DWORD size) {
+  const auto* header = reinterpret_cast<const symbolic_link_data*>(data);
+  if (size < offsetof(symbolic_link_data, names) || header->tag != IO_REPARSE_TAG_SYMLINK ||
+      offsetof(symbolic_link_data, names) + header->substitute_offset + header->substitute_length >
+          size)
+    return L"";
+  std::wstring name(header->names + header->substitute_offset / sizeof(WCHAR),
+                    header->substitute_length / sizeof(WCHAR));
+  if (!(header->flags & kRelativeLink)) {
+    if (name.rfind(L"\\??\\", 0) == 0) name[1] = L'\\';
+    return name;
+  }
+  if (!name.empty() && (name[0] == L'\\' || name[0] == L'/')) return root_of(link) + name;
+  std::wstring::size_type slash = link.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? L"" : link.substr(0, slash + 1)) + name;
 }

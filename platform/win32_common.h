@@ -36,6 +36,14 @@ std::wstring long_form(const std::wstring& path);
 // itself where it cannot tell.
 std::wstring full_path(const std::wstring& path);
 
+// The path a symbolic link at `link` leads to, from its reparse data (`size`
+// bytes of `data`, as FSCTL_GET_REPARSE_POINT gives them): the substitute
+// name, which the system follows (the print name is for display only), its
+// "\??\" as "\\?\"; a relative one taken from the link's folder, or from its
+// drive's root where it begins with a separator. "" where the data hold no
+// symbolic link.
+std::wstring symbolic_link_target(const std::wstring& link, const BYTE* data, DWORD size);
+
 // UTF-16 typed at the console, in the program's encoding. A character the
 // encoding lacks ("ñ" in GBK) becomes a byte that is no text in it (0xFF), so
 // that a value holding it is refused (text_is_usable()) rather than used
