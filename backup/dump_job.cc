@@ -24,8 +24,8 @@ bool claim_temp_file(os_env& env, const std::string& path, temp_file* file, os_e
 bool when_free(os_env& env, const dump_waiting& on_waiting, os_error* error,
                const std::function<bool()>& attempt) {
   bool done = attempt();
-  for (int tries = 0; !done && tries < held_dump_file_retries &&
-                      error->kind == error_kind::busy && !env.ending_signal_held();
+  for (int tries = 0; !done && tries < held_dump_file_retries && error->kind == error_kind::busy &&
+                      !env.ending_signal_held();
        ++tries) {
     if (tries == 0 && on_waiting) on_waiting(error->path);
     env.sleep(second_ms);
@@ -76,8 +76,7 @@ dump_result claim_and_dump(os_env& env, const dump_command& command, const std::
   const int64_t bytes = env.claimed_size(temp);
   os_error rights;
   const bool rights_kept = env.take_over_permissions(&temp, target, &rights);
-  if (when_free(env, on_waiting, &error,
-                [&] { return env.put_in_place(&temp, target, &error); })) {
+  if (when_free(env, on_waiting, &error, [&] { return env.put_in_place(&temp, target, &error); })) {
     discarded.dismiss();
     dump_result saved{dump_outcome::saved, 0, {}, env.now_ms() - started_ms, bytes};
     if (!rights_kept) saved.rights_not_taken = rights;

@@ -287,7 +287,8 @@ TEST_F(Scheduler, FailureIsReportedAndCountingGoesOn) {
   for (const char* failure :
        {"新备份无法保存：/bak/shop.sql: No space left on device", "另一个程序正在备份到同一文件",
         "新备份无法保存：D:/bak/NUL.sql: 文件名是Windows保留的设备名",
-        "新备份无法保存：D:/bak/db?daily.sql: 文件名含有Windows不允许的字符", "退出状态：0xC0000005"}) {
+        "新备份无法保存：D:/bak/db?daily.sql: 文件名含有Windows不允许的字符",
+        "退出状态：0xC0000005"}) {
     out_.str("");
     settings_.countdown_seconds = 1;
     run(1);

@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
+#include "platform/by_handle_win32.h"
 #include "platform/platform.h"
 #include "platform/win32_common.h"
 #include "tests/temp_dir.h"
@@ -46,6 +50,47 @@ TEST_F(Win32Platform, AReadOnlyDumpIsReplacedAndStaysReadOnly) {
   EXPECT_EQ(contents(dump_), "new");
   EXPECT_TRUE(GetFileAttributesW(to_wide(dump_).c_str()) & FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Win32Platform, ALeftoverAScannerStillHoldsLeavesItsNameFreeAtOnce) {
+  std::ofstream(temp_) << "left by a shutdown";
+  // A scanner reading it, sharing everything.
+  HANDLE scanner = CreateFileW(to_wide(temp_).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+  os_error error;
+  EXPECT_TRUE(remove_leftover(temp_, &error)) << error_text(error);
+  temp_file file;
+  EXPECT_TRUE(create_temp_file(temp_, &file, &error)) << error_text(error);
+  discard_temp_file(&file);
+  CloseHandle(scanner);
+  EXPECT_TRUE(fs::is_empty(dir_.path)) << "a file was left once the scanner let go";
+}
+
+TEST_F(Win32Platform, ANameStillBeingDeletedIsHeldNotRefused) {
+  std::ofstream(temp_) << "marked for deletion by another program";
+  HANDLE scanner = CreateFileW(to_wide(temp_).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(DeleteFileW(to_wide(temp_).c_str()));
+  // As the dump job claims: Windows refuses the name (access denied), which
+  // is held; wine says it exists, lets the leftover be renamed aside, and the
+  // name is free. Never a refusal that ends the backup.
+  temp_file file;
+  os_error error;
+  bool claimed = create_temp_file(temp_, &file, &error);
+  if (!claimed && error.kind == error_kind::exists && remove_leftover(temp_, &error))
+    claimed = create_temp_file(temp_, &file, &error);
+  if (!claimed) {
+    EXPECT_EQ(error.kind, error_kind::busy) << error_text(error);
+  }
+  CloseHandle(scanner);
+  if (!claimed) {
+    EXPECT_TRUE(create_temp_file(temp_, &file, &error)) << error_text(error);
+  }
+  discard_temp_file(&file);
 }
 
 TEST_F(Win32Platform, TheToolIsFoundInTheCurrentFolderBeforePath) {
@@ -105,6 +150,120 @@ TEST_F(Win32Platform, DeviceNamesAndNamesWindowsWouldCutAreReserved) {
        {"D:/bak/shop.sql", "D:/bak/console.sql", "D:/bak/COM10.sql", "D:/bak/nullable.sql",
         "\\\\CON\\share\\shop.sql", "./shop.sql", "../bak/shop.sql", "\\\\?\\D:\\bak\\NUL.sql"})
     EXPECT_FALSE(name_is_reserved(path, nullptr)) << path;
+}
+
+TEST(Win32Names, CharactersWindowsForbidsAreRefusedOutsideDrivesPrefixesAndShares) {
+  struct {
+    const char* path;
+    const char* name;
+  } refused[] = {
+      {"D:/bak/db?daily.sql", "db?daily.sql"},
+      {"D:\\bak\\a|b.sql", "a|b.sql"},
+      {"D:\\bak\\x:y.sql", "x:y.sql"},
+      {"D:\\bak\\nul:.sql", "nul:.sql"},
+      {"D:\\b<a>k\\shop.sql", "b<a>k"},
+      {"D:/bak/\"quoted\".sql", "\"quoted\".sql"},
+      {"D:/bak/star*.sql", "star*.sql"},
+      {"D:/bak/tab\t.sql", "tab\t.sql"},
+      {"\\\\?\\D:\\bak\\db?daily.sql", "db?daily.sql"},
+  };
+  for (const auto& [path, name] : refused) {
+    std::string found;
+    EXPECT_TRUE(name_has_forbidden_characters(path, &found)) << path;
+    EXPECT_EQ(found, name) << path;
+  }
+  for (const char* path :
+       {"D:/bak/shop.sql", "D:\\bak\\shop.sql", "d:shop.sql", "\\\\?\\D:\\bak\\shop.sql",
+        "\\\\?\\UNC\\server\\share\\shop.sql", "\\\\server\\share\\shop.sql",
+        "//server/share/shop.sql", "\\\\.\\D:\\bak\\shop.sql", "../bak/shop.sql"})
+    EXPECT_FALSE(name_has_forbidden_characters(path, nullptr)) << path;
+}
+
+// Reparse data of a symbolic link whose print name differs from its
+// substitute name, as a link made by hand can have it.
+std::vector<BYTE> link_data(const std::wstring& substitute, const std::wstring& print,
+                            bool relative) {
+  std::vector<BYTE> data(20 + (substitute.size() + print.size()) * 2);
+  auto put16 = [&](std::size_t at, std::size_t value) {
+    data[at] = static_cast<BYTE>(value);
+    data[at + 1] = static_cast<BYTE>(value >> 8);
+  };
+  DWORD tag = IO_REPARSE_TAG_SYMLINK, flags = relative ? 1 : 0;
+  std::memcpy(&data[0], &tag, 4);
+  put16(4, data.size() - 8);
+  put16(8, 0);
+  put16(10, substitute.size() * 2);
+  put16(12, substitute.size() * 2);
+  put16(14, print.size() * 2);
+  std::memcpy(&data[16], &flags, 4);
+  std::memcpy(&data[20], substitute.data(), substitute.size() * 2);
+  std::memcpy(&data[20 + substitute.size() * 2], print.data(), print.size() * 2);
+  return data;
+}
+
+TEST(Win32Links, TheSubstituteNameIsFollowedAndARootedOneStandsOnTheLinksDrive) {
+  struct {
+    const wchar_t* link;
+    const wchar_t* substitute;
+    bool relative;
+    const wchar_t* target;
+  } cases[] = {
+      {L"D:\\links\\l.sql", L"\\??\\E:\\real\\x.sql", false, L"\\\\?\\E:\\real\\x.sql"},
+      {L"D:\\links\\l.sql", L"\\??\\UNC\\srv\\share\\x.sql", false,
+       L"\\\\?\\UNC\\srv\\share\\x.sql"},
+      {L"D:\\links\\l.sql", L"..\\bak\\x.sql", true, L"D:\\links\\..\\bak\\x.sql"},
+      {L"D:\\links\\l.sql", L"\\bak\\x.sql", true, L"D:\\bak\\x.sql"},
+      {L"\\\\?\\D:\\links\\l.sql", L"\\bak\\x.sql", true, L"\\\\?\\D:\\bak\\x.sql"},
+      {L"\\\\srv\\share\\links\\l.sql", L"\\bak\\x.sql", true, L"\\\\srv\\share\\bak\\x.sql"},
+      {L"\\\\?\\UNC\\srv\\share\\l.sql", L"\\bak\\x.sql", true,
+       L"\\\\?\\UNC\\srv\\share\\bak\\x.sql"},
+  };
+  for (const auto& [link, substitute, relative, target] : cases) {
+    std::vector<BYTE> data = link_data(substitute, L"C:\\shown\\elsewhere.sql", relative);
+    EXPECT_EQ(symbolic_link_target(link, data.data(), static_cast<DWORD>(data.size())),
+              std::wstring(target))
+        << from_wide(substitute);
+  }
+  std::vector<BYTE> cut = link_data(L"\\??\\E:\\x.sql", L"", false);
+  EXPECT_EQ(symbolic_link_target(L"D:\\l.sql", cut.data(), 24), L"") << "names past the data";
+}
+
+TEST(Win32RenameByHandle, TheRenameInfoIsLaidOutAsWindowsReadsIt) {
+  const std::wstring target = L"\\\\?\\D:\\bak\\shop.sql";
+  std::vector<BYTE> buffer =
+      rename_info_for(target, kRenameReplaceIfExists | kRenamePosixSemantics);
+  EXPECT_EQ(offsetof(file_rename_info, root_directory), offsetof(FILE_RENAME_INFO, RootDirectory));
+  EXPECT_EQ(offsetof(file_rename_info, name_bytes), offsetof(FILE_RENAME_INFO, FileNameLength));
+  EXPECT_EQ(offsetof(file_rename_info, name), offsetof(FILE_RENAME_INFO, FileName));
+  const auto* info = reinterpret_cast<const file_rename_info*>(buffer.data());
+  EXPECT_EQ(info->flags, 3u)
+      << "FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS";
+  EXPECT_EQ(info->root_directory, nullptr);
+  EXPECT_EQ(info->name_bytes, target.size() * sizeof(WCHAR)) << "without the terminating NUL";
+  EXPECT_EQ(std::wstring(info->name), target);
+  EXPECT_GE(buffer.size(), offsetof(file_rename_info, name) + info->name_bytes + sizeof(WCHAR));
+}
+
+TEST(Win32RenameByHandle, OnlyACallNotOfferedFallsBackToTheOlderOne) {
+  for (DWORD code :
+       {ERROR_SUCCESS, ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION,
+        ERROR_CALL_NOT_IMPLEMENTED, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}) {
+    bool older_tried = false;
+    DWORD result = 0;
+    bool done = newer_or_older(
+        [&](DWORD* failed) {
+          *failed = code;
+          return code == ERROR_SUCCESS;
+        },
+        [&](DWORD*) { return older_tried = true; }, &result);
+    const bool falls_back =
+        code != ERROR_SUCCESS && code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION;
+    EXPECT_EQ(older_tried, falls_back) << code;
+    EXPECT_EQ(done, code == ERROR_SUCCESS || falls_back) << code;
+    if (!falls_back && code != ERROR_SUCCESS) {
+      EXPECT_EQ(result, code) << "the newer call's reason";
+    }
+  }
 }
 
 TEST_F(Win32Platform, ATypedCharacterTheEncodingLacksIsRefusedNotReplaced) {

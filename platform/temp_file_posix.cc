@@ -65,7 +65,8 @@ bool remove_leftover(const std::string& path, os_error* error) {
   // Replaced since it was looked at: the claim tries again.
   if (fstat(fd, &opened) != 0 || opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
     return true;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return failed(error, path, EWOULDBLOCK, error_kind::claimed);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return failed(error, path, EWOULDBLOCK, error_kind::claimed);
   // Once locked, it may have been replaced by another program's claim.
   if (!same_file(fd, path) || unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   return failed(error, path, errno);

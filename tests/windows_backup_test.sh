@@ -107,6 +107,14 @@ FAKE_DUMP_EXIT=0xFFFFFFFF WINEPATH=$tools_path run_autodump all_ones 1 127.0.0.1
 for device in NUL com1; do
   WINEPATH=$tools_path run_autodump "device_$device" 1 127.0.0.1 root secret shop "$bak" "$device" 2
 done
+# Names with characters Windows forbids (a colon would name an NTFS stream):
+# warned of at start, never saved to, never taken for another program's backup.
+forbidden=('db?daily' 'a|b' 'x:y' 'nul:')
+for i in "${!forbidden[@]}"; do
+  WINEPATH=$tools_path run_autodump "forbidden_$i" 1 127.0.0.1 root secret shop "$bak" "${forbidden[$i]}" 2
+done
+# The folder in the "\\?\" form works as it is.
+WINEPATH=$tools_path run_autodump prefixed 1 127.0.0.1 root secret shop "\\\\?\\$bak" prefixed 2
 run_autodump missing 1 127.0.0.1 root secret shop "$bak" missing 2
 FAKE_DUMP_SLEEP=100000000 WINEPATH=$tools_path run_autodump interrupt 1 127.0.0.1 root secret shop "$bak" interrupt 2
 
@@ -150,6 +158,28 @@ for device in NUL com1; do
   fi
   stop "device_$device"
 done
+
+for i in "${!forbidden[@]}"; do
+  file=${forbidden[$i]}.sql
+  if wait_for 120 log_has "forbidden_$i" '^备份'; then
+    log_lines "forbidden_$i" | grep -qxF "警告：文件名含有Windows不允许的字符，无法保存：$file" ||
+      fail "forbidden name $file: no warning: $(reports "forbidden_$i" | grep '^警告')"
+    log_lines "forbidden_$i" | grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：${bak}$file: 文件名含有Windows不允许的字符" ||
+      fail "forbidden name $file: $(reports "forbidden_$i" | grep '^备份')"
+  else
+    fail "forbidden name $file: no backup reported"
+  fi
+  stop "forbidden_$i"
+done
+[ -z "$(ls "$work/bak" | grep -E 'daily|^a.b\.sql|^x.y\.sql|^nul')" ] || fail "forbidden names: a file was made: $(ls "$work/bak")"
+
+if wait_for 120 log_has prefixed '^备份'; then
+  log_lines prefixed | grep -q '^备份完毕' || fail "\\\\?\\ folder: $(reports prefixed | grep '^备份')"
+  [ -s "$work/bak/prefixed.sql" ] || fail "\\\\?\\ folder: no dump"
+else
+  fail "\\\\?\\ folder: no backup reported"
+fi
+stop prefixed
 
 # --- Ctrl-C during a dump ends the tool and keeps the last good dump ----------
 
