@@ -52,12 +52,16 @@ TEST_F(Win32Platform, AReadOnlyDumpIsReplacedAndStaysReadOnly) {
   SetFileAttributesW(to_wide(dump_).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Opens `path` as a scanner does: for reading, sharing everything.
+HANDLE open_as_scanner(const std::string& path) {
+  return CreateFileW(to_wide(path).c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
 TEST_F(Win32Platform, ALeftoverAScannerStillHoldsLeavesItsNameFreeAtOnce) {
   std::ofstream(temp_) << "left by a shutdown";
-  // A scanner reading it, sharing everything.
-  HANDLE scanner = CreateFileW(to_wide(temp_).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+  HANDLE scanner = open_as_scanner(temp_);
   ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
   os_error error;
   EXPECT_TRUE(remove_leftover(temp_, &error)) << error_text(error);
@@ -70,9 +74,7 @@ TEST_F(Win32Platform, ALeftoverAScannerStillHoldsLeavesItsNameFreeAtOnce) {
 
 TEST_F(Win32Platform, ANameStillBeingDeletedIsHeldNotRefused) {
   std::ofstream(temp_) << "marked for deletion by another program";
-  HANDLE scanner = CreateFileW(to_wide(temp_).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+  HANDLE scanner = open_as_scanner(temp_);
   ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(DeleteFileW(to_wide(temp_).c_str()));
   // As the dump job claims: Windows refuses the name (access denied), which

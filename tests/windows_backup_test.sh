@@ -147,29 +147,24 @@ for run in failing crashing all_ones missing; do
   [ "$(cat "$work/bak/$run.sql")" = "good dump" ] || fail "$run tool: the last good dump was changed"
 done
 
+# expect_refused RUN FILE REASON: RUN warned at start that FILE cannot be
+# saved, for REASON, and its backup failed with the not-saved line and REASON.
+expect_refused() {
+  if wait_for 120 log_has "$1" '^备份'; then
+    log_lines "$1" | grep -qxF "警告：$3，无法保存：$2" ||
+      fail "refused name $2: no warning: $(reports "$1" | grep '^警告')"
+    log_lines "$1" | grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：${bak}$2: $3" ||
+      fail "refused name $2: $(reports "$1" | grep '^备份')"
+  else
+    fail "refused name $2: no backup reported"
+  fi
+  stop "$1"
+}
 for device in NUL com1; do
-  if wait_for 120 log_has "device_$device" '^备份'; then
-    log_lines "device_$device" | grep -qxF "警告：文件名是Windows保留的设备名，无法保存：$device.sql" ||
-      fail "device name $device: no warning: $(reports "device_$device" | grep '^警告')"
-    log_lines "device_$device" | grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：${bak}$device.sql: 文件名是Windows保留的设备名" ||
-      fail "device name $device: $(reports "device_$device" | grep '^备份')"
-  else
-    fail "device name $device: no backup reported"
-  fi
-  stop "device_$device"
+  expect_refused "device_$device" "$device.sql" 文件名是Windows保留的设备名
 done
-
 for i in "${!forbidden[@]}"; do
-  file=${forbidden[$i]}.sql
-  if wait_for 120 log_has "forbidden_$i" '^备份'; then
-    log_lines "forbidden_$i" | grep -qxF "警告：文件名含有Windows不允许的字符，无法保存：$file" ||
-      fail "forbidden name $file: no warning: $(reports "forbidden_$i" | grep '^警告')"
-    log_lines "forbidden_$i" | grep -qxF "备份失败，原备份文件保持不变，新备份无法保存：${bak}$file: 文件名含有Windows不允许的字符" ||
-      fail "forbidden name $file: $(reports "forbidden_$i" | grep '^备份')"
-  else
-    fail "forbidden name $file: no backup reported"
-  fi
-  stop "forbidden_$i"
+  expect_refused "forbidden_$i" "${forbidden[$i]}.sql" 文件名含有Windows不允许的字符
 done
 [ -z "$(ls "$work/bak" | grep -E 'daily|^a.b\.sql|^x.y\.sql|^nul')" ] || fail "forbidden names: a file was made: $(ls "$work/bak")"
 
