@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "backup/cadence.h"
 #include "backup/report_text.h"
 
 namespace {
@@ -12,7 +13,7 @@ class system_os_env : public os_env {
   int64_t now_ms() override { return monotonic_milliseconds(); }
   void sleep(int64_t milliseconds) override { sleep_milliseconds(milliseconds); }
   std::string local_time_at(int64_t at_ms) override {
-    return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / 1000);
+    return local_time_text(std::time(nullptr) + (at_ms - monotonic_milliseconds()) / second_ms);
   }
 
   bool is_directory(const std::string& path) override { return ::is_directory(path); }

@@ -1,6 +1,7 @@
 // The terminal: whether standard output is one, clearing it, and its encoding.
 #include <langinfo.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,10 +65,40 @@ bool stdout_is_journal() {
 
 void clear_terminal() { write_output("\x1b[H\x1b[2J"); }
 
-std::string console_codeset() {
+namespace {
+
+std::string codeset_here() {
   std::string codeset;
   if (std::setlocale(LC_CTYPE, "")) codeset = nl_langinfo(CODESET);
   std::setlocale(LC_CTYPE, "C");
+  return codeset;
+}
+
+}  // namespace
+
+std::string console_codeset() {
+  // Asked in a child: the locale's files, once mapped, would stay resident
+  // for the whole run (a tenth of the program's memory), though the program
+  // only needs their answer. Here, where no child can be made.
+  int answer[2];
+  if (pipe(answer) != 0) return codeset_here();
+  pid_t child = fork();
+  if (child == 0) {
+    std::string codeset = codeset_here();
+    _exit(write(answer[1], codeset.data(), codeset.size()) == static_cast<ssize_t>(codeset.size())
+              ? 0
+              : 1);
+  }
+  close(answer[1]);
+  std::string codeset;
+  char buffer[64];
+  for (ssize_t got; child > 0 && (got = read(answer[0], buffer, sizeof buffer)) != 0;) {
+    if (got > 0) codeset.append(buffer, got);
+    if (got < 0 && errno != EINTR) break;
+  }
+  close(answer[0]);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || status != 0) return codeset_here();
   return codeset;
 }
 

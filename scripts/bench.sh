@@ -141,7 +141,7 @@ printf 'system calls per counting tick (strace, %d ticks): %.2f\n' "$counted" \
 own_descriptors_only "$autodump" < start_answers > /dev/null 2> /dev/null &
 pid=$!
 pids+=("$pid")
-sleep 3
+sleep 2.5
 echo "peak resident memory while counting: $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status")," \
   "open descriptors: $(ls "/proc/$pid/fd" | wc -l)"
 kill "$pid"
