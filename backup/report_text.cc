@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "backup/cadence.h"
+
 std::string elapsed_text(int64_t milliseconds, text_encoding encoding) {
   auto part = [encoding](int64_t count, text_id unit) {
     return std::to_string(count) + std::string(text(unit, encoding));
   };
-  int64_t seconds = milliseconds / 1000;
+  int64_t seconds = milliseconds / second_ms;
   std::string shown;
   if (seconds >= 3600) shown += part(seconds / 3600, text_id::unit_hours);
   if (seconds >= 60) shown += part(seconds / 60 % 60, text_id::unit_minutes);
