@@ -138,6 +138,13 @@ bool rename_over(temp_file* file, const std::wstring& target, DWORD* code) {
       [&](DWORD* failed) { return rename_by_name(file, target, failed); }, code);
 }
 
+// A name that no other file of this run has: `prefix`, this process's id, a
+// count, `suffix`.
+std::wstring numbered_name(const std::wstring& prefix, const wchar_t* suffix) {
+  static int count = 0;
+  return prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count) + suffix;
+}
+
 // Removes the file open as `file` (with DELETE access) at `path` so that its
 // name is free at once, even while another program (a scanner) still holds
 // it: with POSIX semantics where the system offers them (Windows 10 1709 and
@@ -153,10 +160,7 @@ bool remove_now(HANDLE file, const std::wstring& path) {
     return false;
   };
   auto rename_aside_and_delete = [&](DWORD* code) {
-    static int count = 0;
-    std::wstring aside = full_path(path) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                         std::to_wstring(++count) + L".deleted";
-    std::vector<BYTE> info = rename_info_for(aside, 0);
+    std::vector<BYTE> info = rename_info_for(numbered_name(full_path(path) + L".", L".deleted"), 0);
     // FileRenameInfo: a BOOLEAN ReplaceIfExists of false, which the flags' 0 is.
     SetFileInformationByHandle(file, FileRenameInfo, info.data(), static_cast<DWORD>(info.size()));
     if (delete_on_close(file)) return true;
@@ -167,11 +171,12 @@ bool remove_now(HANDLE file, const std::wstring& path) {
   return newer_or_older(posix_delete, rename_aside_and_delete, &code);
 }
 
-// Whether a name that cannot be opened is that of a file being deleted that
-// another program still holds: it is still listed in its folder, and every
-// open of it is refused (ERROR_ACCESS_DENIED, as DeleteFile's documentation
-// says).
-bool being_deleted(const std::wstring& path) {
+// Whether a name that an open refused with `code` is that of a file being
+// deleted that another program still holds: every open of it is refused
+// (ERROR_ACCESS_DENIED, as DeleteFile's documentation says), though it is
+// still listed in its folder.
+bool held_while_deleted(DWORD code, const std::wstring& path) {
+  if (code != ERROR_ACCESS_DENIED) return false;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(path.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
@@ -191,8 +196,7 @@ bool create_temp_file(const std::string& path, temp_file* file, os_error* error)
       create_private(wide, GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC,
                      FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, &code);
   if (!created.valid()) {
-    if (code == ERROR_ACCESS_DENIED && being_deleted(wide))
-      return failed(error, path, code, error_kind::busy);
+    if (held_while_deleted(code, wide)) return failed(error, path, code, error_kind::busy);
     return failed(error, path, code,
                   code == ERROR_FILE_EXISTS ? error_kind::exists : error_kind::other);
   }
@@ -214,8 +218,7 @@ bool remove_leftover(const std::string& path, os_error* error) {
   if (!file.valid()) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return true;
-    bool held =
-        code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && being_deleted(wide));
+    bool held = code == ERROR_SHARING_VIOLATION || held_while_deleted(code, wide);
     return failed(error, path, code, held ? error_kind::busy : error_kind::other);
   }
   // Only what this program's account could have left: not another account's
@@ -305,12 +308,9 @@ std::wstring temporary_folder() {
 // Handed files are named "autodump-<process id>-<count>.cnf".
 constexpr wchar_t kHandedPrefix[] = L"autodump-";
 
-// A name in the temporary folder that no other file of this run has:
-// `prefix`, this process's id, a count, `suffix`.
+// A name in the temporary folder that no other file of this run has.
 std::wstring numbered_temporary_path(const std::wstring& prefix, const wchar_t* suffix) {
-  static int count = 0;
-  return temporary_folder() + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++count) + suffix;
+  return numbered_name(temporary_folder() + prefix, suffix);
 }
 
 // Removes the handed files of runs of this program that no longer run: one
