@@ -49,29 +49,14 @@ std::wstring link_names(const std::wstring& path, bool* refused) {
   return symbolic_link_target(path, buffer.data(), size);
 }
 
-// The names of `path` that name folders and files: those after its prefix
-// ("\\?\", "\\.\", "\\?\UNC\"), its drive ("D:") and a share's server and name.
+// The names of `path` that name folders and files: those after its root.
 std::vector<std::wstring> path_names(const std::wstring& path) {
-  std::wstring rest = path;
-  std::size_t share_names = 0;
-  if (rest.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-    rest.erase(0, 8);
-    share_names = 2;
-  } else if (rest.rfind(L"\\\\?\\", 0) == 0 || rest.rfind(L"\\\\.\\", 0) == 0) {
-    rest.erase(0, 4);
-  } else if (rest.rfind(L"\\\\", 0) == 0 || rest.rfind(L"//", 0) == 0) {
-    rest.erase(0, 2);
-    share_names = 2;
-  }
-  if (rest.size() >= 2 && rest[1] == L':' && iswalpha(rest[0])) rest.erase(0, 2);
+  const std::wstring rest = path.substr(root_length(path));
   std::vector<std::wstring> names;
   for (std::wstring::size_type start = 0; start <= rest.size();) {
     std::wstring::size_type end = rest.find_first_of(L"\\/", start);
     if (end == std::wstring::npos) end = rest.size();
-    if (share_names > 0)
-      --share_names;
-    else
-      names.push_back(rest.substr(start, end - start));
+    names.push_back(rest.substr(start, end - start));
     start = end + 1;
   }
   return names;

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <cstddef>
+#include <cwctype>
 
 UINT program_code_page() {
   static const UINT code_page = GetConsoleOutputCP() == CP_UTF8 ? CP_UTF8 : 936;
@@ -149,6 +150,28 @@ bool failed(os_error* error, const std::string& path, DWORD code, error_kind kin
   return false;
 }
 
+std::size_t root_length(const std::wstring& path) {
+  constexpr std::size_t kNone = std::wstring::npos;
+  auto starts = [&path](const wchar_t* prefix) { return path.rfind(prefix, 0) == 0; };
+  std::size_t share = kNone;  // where a share's server name begins
+  std::size_t length = 0;
+  if (starts(L"\\\\?\\UNC\\"))
+    share = 8;
+  else if (starts(L"\\\\?\\") || starts(L"\\\\.\\"))
+    length = 4;
+  else if (starts(L"\\\\") || starts(L"//"))
+    share = 2;
+  if (share != kNone) {
+    // Up to the separator after the server's name and the share's.
+    std::size_t server_end = path.find_first_of(L"\\/", share);
+    std::size_t share_end =
+        server_end == kNone ? kNone : path.find_first_of(L"\\/", server_end + 1);
+    return share_end == kNone ? path.size() : share_end;
+  }
+  if (path.size() >= length + 2 && path[length + 1] == L':' && iswalpha(path[length])) length += 2;
+  return length;
+}
+
 namespace {
 
 // The header of a symbolic link's reparse data (REPARSE_DATA_BUFFER, which
@@ -166,27 +189,6 @@ struct symbolic_link_data {
 };
 constexpr DWORD kRelativeLink = 1;  // SYMLINK_FLAG_RELATIVE
 
-// The root `path` stands on: its drive ("D:", "\\?\D:") or share
-// ("\\server\share", "\\?\UNC\server\share"); "" where it names none.
-std::wstring root_of(const std::wstring& path) {
-  std::wstring::size_type names = 0;
-  std::size_t parts = 0;
-  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-    names = 8;
-    parts = 2;
-  } else if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
-    names = 4;
-  } else if (path.rfind(L"\\\\", 0) == 0) {
-    names = 2;
-    parts = 2;
-  }
-  if (parts == 0)
-    return path.size() >= names + 2 && path[names + 1] == L':' ? path.substr(0, names + 2) : L"";
-  for (; parts > 0 && names != std::wstring::npos; --parts)
-    names = path.find_first_of(L"\\/", names + 1);
-  return names == std::wstring::npos ? path : path.substr(0, names);
-}
-
 }  // namespace
 
 std::wstring symbolic_link_target(const std::wstring& link, const BYTE* data, DWORD size) {
@@ -201,7 +203,8 @@ std::wstring symbolic_link_target(const std::wstring& link, const BYTE* data, DW
     if (name.rfind(L"\\??\\", 0) == 0) name[1] = L'\\';
     return name;
   }
-  if (!name.empty() && (name[0] == L'\\' || name[0] == L'/')) return root_of(link) + name;
+  if (!name.empty() && (name[0] == L'\\' || name[0] == L'/'))
+    return link.substr(0, root_length(link)) + name;
   std::wstring::size_type slash = link.find_last_of(L"\\/");
   return (slash == std::wstring::npos ? L"" : link.substr(0, slash + 1)) + name;
 }

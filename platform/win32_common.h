@@ -36,6 +36,11 @@ std::wstring long_form(const std::wstring& path);
 // itself where it cannot tell.
 std::wstring full_path(const std::wstring& path);
 
+// How many characters of `path` its root takes: the "\\?\" or "\\.\" prefix
+// and the drive ("D:"), or a share's server and name ("\\server\share",
+// "\\?\UNC\server\share"); 0 for a path relative to the current drive or folder.
+std::size_t root_length(const std::wstring& path);
+
 // The path a symbolic link at `link` leads to, from its reparse data (`size`
 // bytes of `data`, as FSCTL_GET_REPARSE_POINT gives them): the substitute
 // name, which the system follows (the print name is for display only), its
